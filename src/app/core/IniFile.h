@@ -1,0 +1,30 @@
+#pragma once
+// Private-profile semantics: case-insensitive sections and keys, first match wins, GBK text,
+// CR LF lines. Every call opens, reads or rewrites, and closes the file.
+#include <string>
+
+namespace qv {
+
+class TIniFile {
+ public:
+  explicit TIniFile(std::string path);
+  const std::string& FileName() const { return path_; }
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& def) const;
+  int ReadInteger(const std::string& section, const std::string& key, int def) const;
+  bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+
+  // false when the file could not be replaced; the old file then stays as it was.
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+  bool WriteInteger(const std::string& section, const std::string& key, int value);
+  bool WriteBool(const std::string& section, const std::string& key, bool value);
+
+ private:
+  std::string path_;
+};
+
+// GetAppPath() + "datalink.ini" (found case-insensitively).
+TIniFile DataLinkIni();
+
+}  // namespace qv

@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+
+namespace qv {
+
+struct TStru_SysSet {
+  bool startwithsys = false;
+  bool writeResult = false;
+  bool WriteCommLog = false;
+  int maxsizeResult = 5120;
+  int DelayCount = 200;
+  int BaseCommPsw = 0;
+  std::string ShopNO;
+  std::string AppTitle = "盘点机无线服务程序";
+  std::string TransData;
+  bool Broadcast = true;
+  int iMaxLogCount = 50;
+  int SYS_SERVER_TYPE = 1;
+  int iBaseStationID = 0;
+  int ReplyWaitMs = 30000;
+  std::string HelpFile = "help.chm";
+};
+
+// The process-wide record.
+TStru_SysSet& SysSet();
+
+// Reads [SysSet] of datalink.ini into SysSet() and derives ReplyWaitMs.
+void LoadSysSet();
+
+}  // namespace qv
