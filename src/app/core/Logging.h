@@ -1,5 +1,8 @@
 #pragma once
 // The four log files beside the executable. None of these ever throws.
+#include <chrono>
+#include <functional>
+#include <string>
 #include <string_view>
 
 namespace qv {
@@ -8,5 +11,20 @@ void WriteResultLog(std::string_view text);                  // Result.txt while
 void WriteErrLog(std::string_view text);                     // ResultErr.txt, always
 void WriteCommDayLog(std::string_view text);                 // Log/YYYYMMDD.txt while WriteCommLog
 void WriteEPosLog(std::string_view text, bool clear);        // ePOS.txt
+
+// The wall clock the log files read (local time of the machine); an empty function restores
+// the real clock. For tests.
+using LogClock = std::function<std::chrono::system_clock::time_point()>;
+void SetLogClock(LogClock clock);
+
+// "yyyy-MM-dd HH:mm:ss" of t in local time; the time part is left out when t is exactly
+// midnight (to the millisecond), as Delphi's DateTimeToStr does.
+std::string FormatLogDateTime(std::chrono::system_clock::time_point t);
+
+// The request line of the daily communication log: "机号:" + iPDANo padded to 16, "命令:" +
+// strName padded to 20, "返回值:" + iResult padded to 16, "结果:" + strResult. Padding counts
+// GBK bytes (a Chinese character is two); a longer piece stays whole.
+std::string FormatCommDayLine(int iPDANo, const std::string& strName, int iResult,
+                              const std::string& strResult);
 
 }  // namespace qv

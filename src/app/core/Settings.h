@@ -27,4 +27,12 @@ TStru_SysSet& SysSet();
 // Reads [SysSet] of datalink.ini into SysSet() and derives ReplyWaitMs.
 void LoadSysSet();
 
+// Reads [SysSet] STR_HELP_FILE (default "help.chm") into SysSet().HelpFile and returns it,
+// untrimmed; read afresh at each use of the Help command.
+std::string ReadHelpFile();
+
+// [CommSet] keys with their defaults, read afresh at each call.
+std::string ReadCommNo();  // CommNo, default "COM1"
+int ReadChannelNo();       // ChannelNo, default 0; not a number gives 0
+
 }  // namespace qv
