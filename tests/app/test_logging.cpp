@@ -1,0 +1,146 @@
+#include <sys/stat.h>
+
+#include "TempHome.h"
+
+namespace qv::test {
+namespace {
+
+using Logging = TempHome;
+
+const std::string kStamp = "Time\xA3\xBA" "2024-05-06 07:08:09 -- ";  // "Time：" in GBK
+
+class LoggingAt : public TempHome {
+ protected:
+  void SetUp() override {
+    TempHome::SetUp();
+    SetLogClock([] { return Local(2024, 5, 6, 7, 8, 9); });
+  }
+};
+
+TEST(LogTime, MidnightLeavesTimeOut) {
+  struct Case {
+    int h, mi, s, ms;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0, "2024-05-06"},
+      {0, 0, 0, 1, "2024-05-06 00:00:00"},
+      {0, 0, 1, 0, "2024-05-06 00:00:01"},
+      {23, 59, 59, 999, "2024-05-06 23:59:59"},
+      {7, 8, 9, 500, "2024-05-06 07:08:09"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FormatLogDateTime(Local(2024, 5, 6, c.h, c.mi, c.s, c.ms)), c.text);
+}
+
+TEST_F(LoggingAt, ErrLogLineInGbk) {
+  WriteErrLog("ListViewToFile except:消息");
+  WriteErrLog("second");
+  EXPECT_EQ(Slurp("ResultErr.txt"), kStamp + "ListViewToFile except:\xCF\xFB\xCF\xA2\r\n" +
+                                        kStamp + "second\r\n");
+}
+
+TEST_F(LoggingAt, ErrLogAtMidnight) {
+  SetLogClock([] { return Local(2024, 5, 7, 0, 0, 0); });
+  WriteErrLog("m");
+  EXPECT_EQ(Slurp("ResultErr.txt"), "Time\xA3\xBA" "2024-05-07 -- m\r\n");
+}
+
+TEST_F(LoggingAt, ResultLogOnlyWhileSwitchedOn) {
+  WriteResultLog("off");
+  EXPECT_FALSE(Exists("Result.txt"));
+  SysSet().writeResult = true;
+  WriteResultLog("on");
+  EXPECT_EQ(Slurp("Result.txt"), kStamp + "on\r\n");
+}
+
+TEST_F(LoggingAt, SizeLimits) {
+  struct Case {
+    const char* file;
+    int maxsizeResult;
+    size_t before;
+    bool emptied;
+  };
+  const Case cases[] = {
+      {"Result.txt", 5120, 655359, false},
+      {"Result.txt", 5120, 655360, true},
+      {"Result.txt", 1, 127, false},
+      {"Result.txt", 1, 128, true},
+      {"Result.txt", 0, 0, true},
+      {"ResultErr.txt", 5120, 131071, false},
+      {"ResultErr.txt", 1, 131072, true},  // fixed limit, maxsizeResult has no say
+  };
+  const std::string line = kStamp + "x\r\n";
+  for (const Case& c : cases) {
+    Put(c.file, std::string(c.before, 'a'));
+    SysSet().writeResult = true;
+    SysSet().maxsizeResult = c.maxsizeResult;
+    if (std::string(c.file) == "Result.txt") WriteResultLog("x");
+    else WriteErrLog("x");
+    const std::string got = Slurp(c.file);
+    EXPECT_EQ(got.size(), (c.emptied ? 0 : c.before) + line.size()) << c.file << " " << c.before;
+    EXPECT_EQ(got.substr(got.size() - line.size()), line);
+  }
+}
+
+TEST_F(LoggingAt, CommDayLogCreatesFolderAndRollsOverAtMidnight) {
+  WriteCommDayLog("off");
+  EXPECT_FALSE(Exists("Log"));
+  SysSet().WriteCommLog = true;
+  SetLogClock([] { return Local(2024, 5, 6, 23, 59, 59); });
+  WriteCommDayLog("late");
+  SetLogClock([] { return Local(2024, 5, 7, 0, 0, 1); });
+  WriteCommDayLog("early");
+  EXPECT_TRUE(std::filesystem::is_directory(Path("Log")));
+  EXPECT_EQ(Slurp("Log/20240506.txt"), "Time\xA3\xBA" "2024-05-06 23:59:59 -- late\r\n");
+  EXPECT_EQ(Slurp("Log/20240507.txt"), "Time\xA3\xBA" "2024-05-07 00:00:01 -- early\r\n");
+}
+
+TEST_F(LoggingAt, CommDayLogUsesExistingFolderOfAnyCase) {
+  SysSet().WriteCommLog = true;
+  std::filesystem::create_directory(Path("LOG"));
+  WriteCommDayLog("x");
+  EXPECT_EQ(Slurp("LOG/20240506.txt"), kStamp + "x\r\n");
+  EXPECT_FALSE(Exists("Log"));
+}
+
+TEST_F(LoggingAt, CommDayLogLostWhenFolderCannotBeMade) {
+  SysSet().WriteCommLog = true;
+  Put("Log", "a file in the way");
+  WriteCommDayLog("x");  // no throw, nothing written
+  EXPECT_EQ(Slurp("Log"), "a file in the way");
+}
+
+TEST_F(LoggingAt, EPosLog) {
+  WriteEPosLog("", false);
+  EXPECT_FALSE(Exists("ePOS.txt"));
+  WriteEPosLog("rec1", true);
+  WriteEPosLog("记录2", false);
+  WriteEPosLog("", false);
+  EXPECT_EQ(Slurp("ePOS.txt"), "rec1\r\n\xBC\xC7\xC2\xBC" "2\r\n");
+  WriteEPosLog("", true);
+  EXPECT_EQ(Slurp("ePOS.txt"), "");
+}
+
+TEST(CommDayLine, Padding) {
+  // 机号:12 is 7 bytes + 9 spaces; 命令: plus six Chinese characters is 17 bytes + 3 spaces.
+  EXPECT_EQ(FormatCommDayLine(12, "下传菜品信息", 0, "成功"),
+            "机号:12" + std::string(9, ' ') + "命令:下传菜品信息" + std::string(3, ' ') +
+                "返回值:0" + std::string(8, ' ') + "结果:成功");
+  // Longer pieces stay whole.
+  EXPECT_EQ(FormatCommDayLine(1234567890, "一二三四五六七八", -2147483647 - 1, ""),
+            "机号:1234567890 命令:一二三四五六七八返回值:-2147483648结果:");
+}
+
+TEST_F(Logging, NothingThrowsWithoutDirectory) {
+  setenv("QUORVEX_HOME", Path("missing").c_str(), 1);
+  SysSet().writeResult = SysSet().WriteCommLog = true;
+  EXPECT_NO_THROW(WriteErrLog("x"));
+  EXPECT_NO_THROW(WriteResultLog("x"));
+  EXPECT_NO_THROW(WriteCommDayLog("x"));
+  EXPECT_NO_THROW(WriteEPosLog("x", true));
+  EXPECT_FALSE(Exists("missing"));
+}
+
+}  // namespace
+}  // namespace qv::test
