@@ -1,0 +1,151 @@
+#include "link/Link.h"
+
+#include <exception>
+
+#include "app/core/Logging.h"
+#include "app/core/OpLog.h"
+#include "app/core/Settings.h"
+#include "app/core/Text.h"
+#include "link/ResultCodes.h"
+
+namespace qv {
+namespace {
+
+std::string ExceptionText(std::exception_ptr p) {
+  try {
+    std::rethrow_exception(p);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+uint32_t Psw() { return static_cast<uint32_t>(SysSet().BaseCommPsw); }
+
+}  // namespace
+
+void TLink::OnReceiveData(const uint8_t* data, uint32_t count) {
+  if (!bRecFree) return;
+  bRecFree = false;
+  // Restores the guard on every way out.
+  struct TGuard {
+    bool& flag;
+    ~TGuard() { flag = true; }
+  } guard{bRecFree};
+  if (count == 0 || data == nullptr) return;
+  try {
+    const bool base = port_ && port_->DtrControl() == TLinkDtr::DtrEnable;
+    const bool whole = base ? Rec.BaseDataToRecBuffer(data, count) : Rec.DataToRecBuffer(data, count);
+    if (!whole) return;
+    const bool ok = CheckRecDataOK(base);
+    Rec.FrameReady = ok;
+    if (!ok) Rec.ResetRecBuffer();
+  } catch (...) {
+    WriteErrLog("PDAReceiveData Except:" + ExceptionText(std::current_exception()));
+  }
+}
+
+bool TLink::CheckRecDataOK(bool bSetModel) {
+  try {
+    const uint8_t* buf = Rec.RecBuffer;
+    const int len = Rec.RecLen;
+    if (len < 3 || len > static_cast<int>(kRecBufferSize)) return false;
+    if (bSetModel) {
+      // A frame assembled under the other framing may carry any byte at index 7; only a
+      // count that matches the frame's length keeps the sum inside the buffer.
+      if (buf[7] + 11 != len) return false;
+      return buf[len - 3] == static_cast<uint8_t>(CalcSum(buf, buf[7] + 8));
+    }
+    if (len < 16) return false;
+    if (!TermFrameCrcOK(buf, static_cast<size_t>(len))) return false;
+    if (FrameWord(buf) == CMD_POLL) {
+      OpLog().WriteLvLog(0, "系统提示", "系统检测到信号干扰，建议您更换信道!", true);
+      return false;
+    }
+    const int32_t sender = static_cast<int32_t>(FrameFieldA(buf));
+    if (CurPDANo == 0 || CurPDANo == sender) return true;
+    SendErr(RC_BASEBUSY, sender, "");
+    return false;
+  } catch (...) {
+    WriteErrLog("CheckRecDataOK Except:" + ExceptionText(std::current_exception()));
+    return false;
+  }
+}
+
+int TLink::WriteDataToComm(const uint8_t* buffer, uint32_t count) {
+  try {
+    if (port_ && port_->WriteCommData(buffer, count)) return RC_OK;
+  } catch (...) {
+    // Nothing was queued, so this is a refused write like any other and counts towards
+    // the automatic stop.
+    WriteErrLog("WriteDataToComm except:" + ExceptionText(std::current_exception()));
+  }
+  ++iSendErrCount;
+  return RC_SENDFAIL;
+}
+
+int TLink::SendShort(uint32_t fieldA, int iPDANo, uint16_t word) {
+  return WriteDataToComm(BuildTermFrame(fieldA, static_cast<uint32_t>(iPDANo), word, 0));
+}
+
+// The open forms (terminal 0) carry 0 in field A as well.
+int TLink::SendPoll(int iPDANo) { return SendShort(iPDANo == 0 ? 0 : Psw(), iPDANo, CMD_POLL); }
+int TLink::SendCall(int iPDANo) { return SendShort(iPDANo == 0 ? 0 : Psw(), iPDANo, CMD_CALL); }
+int TLink::SendGrant(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_GRANT); }
+int TLink::SendClose(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_CLOSE); }
+int TLink::SendResultQuery(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_RESULTQUERY); }
+int TLink::SendWait(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_WT); }
+
+int TLink::SendText(uint16_t word, uint8_t frNo, int iPDANo, const std::string& prefix,
+                    const std::string& strText) {
+  std::string gbk = Utf8ToGbk(strText);
+  if (gbk.size() > kMaxTextBytes) gbk.resize(kMaxTextBytes);  // may split a character
+  const std::string payload = prefix + gbk;
+  return WriteDataToComm(BuildTermFrame(Psw(), static_cast<uint32_t>(iPDANo), word, frNo,
+                                        reinterpret_cast<const uint8_t*>(payload.data()),
+                                        payload.size()));
+}
+
+int TLink::SendOK(uint8_t iFrNo, int iPDANo, const std::string& strText) {
+  return SendText(CMD_OK, iFrNo, iPDANo, std::string(), strText);
+}
+
+int TLink::SendErr(int iCode, int iPDANo, const std::string& strText) {
+  return SendText(CMD_ER, 0, iPDANo, std::string(1, static_cast<char>(iCode & 0xFF)), strText);
+}
+
+uint32_t TLink::GetTickCount() { return pump_ ? pump_->GetTickCount() : 0; }
+
+int TLink::WaitReply(int iTimeOutMs) {
+  Rec.ResetRecBuffer();
+  if (!pump_) return RC_TIMEOUT;
+  const uint32_t start = pump_->GetTickCount();
+  while (!Rec.FrameReady) {
+    // The tick is taken before the messages are handled, so a frame that arrives during
+    // the last pass still ends in a time-out.
+    const uint32_t now = pump_->GetTickCount();
+    pump_->ProcessMessages();
+    if (static_cast<int64_t>(now - start) >= iTimeOutMs) return RC_TIMEOUT;
+    if (!Rec.FrameReady) pump_->Sleep(1);
+  }
+  return RC_OK;
+}
+
+void TLink::Delay(int iMs) {
+  if (!pump_) return;
+  const uint32_t start = pump_->GetTickCount();
+  uint32_t now;
+  do {
+    pump_->Sleep(1);
+    now = pump_->GetTickCount();
+    pump_->ProcessMessages();
+  } while (static_cast<int64_t>(now - start) < iMs);
+}
+
+void TLink::SetDataBusy(bool bValue) {
+  bDataBusy = bValue;
+  BusyTick = GetTickCount();
+}
+
+}  // namespace qv

@@ -1,0 +1,75 @@
+#pragma once
+// The link state of the service: receive state, current terminal, write-failure count,
+// busy flag, the acceptance test, the frame senders and the two waits. The application
+// owns one; tests make fresh ones.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/Frames.h"
+#include "link/LinkInterfaces.h"
+#include "link/Reassembly.h"
+
+namespace qv {
+
+class TLink {
+ public:
+  TLink() = default;
+  TLink(const TLink&) = delete;
+  TLink& operator=(const TLink&) = delete;
+
+  void SetPort(ILinkPort* port) { port_ = port; }
+  ILinkPort* Port() const { return port_; }
+  void SetPump(IPump* pump) { pump_ = pump; }
+  IPump* Pump() const { return pump_; }
+
+  // Receiving. OnReceiveData is the port's received-data handler (cmPDAReceiveData).
+  void OnReceiveData(const uint8_t* data, uint32_t count);
+  bool DataToRecBuffer(const uint8_t* data, uint32_t count) { return Rec.DataToRecBuffer(data, count); }
+  bool BaseDataToRecBuffer(const uint8_t* data, uint32_t count) {
+    return Rec.BaseDataToRecBuffer(data, count);
+  }
+  bool CheckRecDataOK(bool bSetModel);
+  void ResetRecBuffer() { Rec.ResetRecBuffer(); }
+  const uint8_t* RecBuffer() const { return Rec.RecBuffer; }
+  int RecLen() const { return Rec.RecLen; }
+  bool FrameReady() const { return Rec.FrameReady; }
+
+  // Sending; each returns 0 when the frame was queued, 18 when not.
+  int WriteDataToComm(const uint8_t* buffer, uint32_t count);
+  int WriteDataToComm(const std::vector<uint8_t>& frame) {
+    return WriteDataToComm(frame.data(), static_cast<uint32_t>(frame.size()));
+  }
+  int SendPoll(int iPDANo);
+  int SendCall(int iPDANo);
+  int SendGrant(int iPDANo);
+  int SendClose(int iPDANo);
+  int SendResultQuery(int iPDANo);
+  int SendWait(int iPDANo);
+  int SendOK(uint8_t iFrNo, int iPDANo, const std::string& strText);  // UTF-8 text
+  int SendErr(int iCode, int iPDANo, const std::string& strText);
+
+  // Waiting, with messages processed meanwhile. WaitReply: 0 when an accepted frame is in
+  // RecBuffer, 17 on time-out.
+  int WaitReply(int iTimeOutMs);
+  void Delay(int iMs);
+  void SetDataBusy(bool bValue);
+  uint32_t GetTickCount();
+
+  TFrameAssembler Rec;
+  int32_t CurPDANo = 0;       // terminal being served; 0 while none
+  int32_t iSendErrCount = 0;  // refused writes since the last automatic stop
+  bool bRecFree = true;       // no re-entry of the receive handler
+  bool bDataBusy = false;     // the database is working on a request
+  uint32_t BusyTick = 0;      // tick of the last change of bDataBusy or the last "WT"
+
+ private:
+  int SendShort(uint32_t fieldA, int iPDANo, uint16_t word);
+  int SendText(uint16_t word, uint8_t frNo, int iPDANo, const std::string& prefix,
+               const std::string& strText);
+
+  ILinkPort* port_ = nullptr;
+  IPump* pump_ = nullptr;
+};
+
+}  // namespace qv

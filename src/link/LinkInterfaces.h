@@ -1,0 +1,62 @@
+#pragma once
+// The small seams between the link core and the rest of the program. The application
+// passes its serial port, its Qt pump, its window and its exchange handlers; tests pass
+// fakes on a virtual clock.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+struct TStru_CmdList;
+
+// DTR low: terminal frames; DTR raised: base-station command frames.
+enum class TLinkDtr { DtrDisable, DtrEnable };
+
+class ILinkPort {
+ public:
+  virtual ~ILinkPort() = default;
+  // Queues the bytes for writing; false when the port refuses them.
+  virtual bool WriteCommData(const uint8_t* data, uint32_t count) = 0;
+  virtual TLinkDtr DtrControl() const = 0;
+  virtual void SetDtrControl(TLinkDtr value) = 0;
+};
+
+// The message loop as the waits see it.
+class IPump {
+ public:
+  virtual ~IPump() = default;
+  // Handles pending messages once (received data, timer ticks, user input).
+  virtual void ProcessMessages() = 0;
+  // Steady milliseconds, 32 bits, wrapping; differences are taken unsigned.
+  virtual uint32_t GetTickCount() = 0;
+  // Waits about ms milliseconds; may return early when a message arrives.
+  virtual void Sleep(uint32_t ms) = 0;
+};
+
+// What the polling cycle needs of the service window.
+class IServiceControl {
+ public:
+  virtual ~IServiceControl() = default;
+  virtual bool IsCheckTimerEnabled() = 0;
+  // Stops the service the way the menu command "停止服务" does.
+  virtual void StopService() = 0;
+  virtual void SetAutoRunFlag(bool bValue) = 0;
+};
+
+// The terminal numbers of the terminal list, as text (PosNoList).
+class ITerminalList {
+ public:
+  virtual ~ITerminalList() = default;
+  virtual std::vector<std::string> PosNoList() = 0;
+};
+
+// The read and upload exchanges; the request frame is in the link's RecBuffer.
+class IExchangeHandler {
+ public:
+  virtual ~IExchangeHandler() = default;
+  virtual int Send_Data_ToPDA(int iPDANo, const TStru_CmdList& cmd) = 0;
+  virtual int Save_Data_FrmPDA(int iPDANo, const TStru_CmdList& cmd) = 0;
+};
+
+}  // namespace qv
