@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "LinkRig.h"
+#include "app/core/Text.h"
+
+namespace qv {
+namespace {
+
+using namespace qv::test;
+
+constexpr uint32_t kPsw = 0x01020304;
+
+struct TSendCase {
+  const char* name;
+  std::function<int(TLink&)> send;
+  uint32_t fieldA, fieldB;
+  uint16_t word;
+  uint8_t frNo;
+  TBytes payload;
+};
+
+TBytes Gbk(const char* utf8) {
+  const std::string g = Utf8ToGbk(utf8);
+  return TBytes(g.begin(), g.end());
+}
+
+class Senders : public ::testing::TestWithParam<TSendCase> {
+ protected:
+  TTempHome home;
+  TSysSetScope settings;
+  TLinkRig rig;
+};
+
+TEST_P(Senders, FrameLayout) {
+  const TSendCase& c = GetParam();
+  SysSet().BaseCommPsw = static_cast<int>(kPsw);
+  EXPECT_EQ(c.send(rig.link), 0);
+  ASSERT_EQ(rig.port.Written().size(), 1u);
+  EXPECT_EQ(rig.port.Written()[0].bytes, BuildTermFrame(c.fieldA, c.fieldB, c.word, c.frNo, c.payload.data(), c.payload.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Senders,
+    ::testing::Values(
+        TSendCase{"PollOpen", [](TLink& l) { return l.SendPoll(0); }, 0, 0, CMD_POLL, 0, {}},
+        TSendCase{"Poll", [](TLink& l) { return l.SendPoll(5); }, kPsw, 5, CMD_POLL, 0, {}},
+        TSendCase{"CallOpen", [](TLink& l) { return l.SendCall(0); }, 0, 0, CMD_CALL, 0, {}},
+        TSendCase{"Call", [](TLink& l) { return l.SendCall(5); }, kPsw, 5, CMD_CALL, 0, {}},
+        TSendCase{"GrantZeroKeepsPassword", [](TLink& l) { return l.SendGrant(0); }, kPsw, 0, CMD_GRANT, 0, {}},
+        TSendCase{"Close", [](TLink& l) { return l.SendClose(3); }, kPsw, 3, CMD_CLOSE, 0, {}},
+        TSendCase{"ResultQuery", [](TLink& l) { return l.SendResultQuery(3); }, kPsw, 3, CMD_RESULTQUERY, 0, {}},
+        TSendCase{"Wait", [](TLink& l) { return l.SendWait(3); }, kPsw, 3, CMD_WT, 0, {}},
+        TSendCase{"OkEmpty", [](TLink& l) { return l.SendOK(0, 3, ""); }, kPsw, 3, CMD_OK, 0, {}},
+        TSendCase{"OkText", [](TLink& l) { return l.SendOK(7, 3, "成功"); }, kPsw, 3, CMD_OK, 7, Gbk("成功")},
+        TSendCase{"ErrNoText", [](TLink& l) { return l.SendErr(14, 9, ""); }, kPsw, 9, CMD_ER, 0, {14}},
+        TSendCase{"ErrLowByteOfCode", [](TLink& l) { return l.SendErr(0x12C, 9, "x"); }, kPsw, 9, CMD_ER, 0, {0x2C, 'x'}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class TextCut : public ::testing::Test {
+ protected:
+  TTempHome home;
+  TSysSetScope settings;
+  TLinkRig rig;
+};
+
+TEST_F(TextCut, OkAndErrCarryAtMost230TextBytes) {
+  std::string text = "a";
+  for (int i = 0; i < 150; ++i) text += "错";  // 301 GBK bytes; byte 230 splits a character
+  const std::string gbk = Utf8ToGbk(text);
+  ASSERT_EQ(gbk.size(), 301u);
+  ASSERT_EQ(rig.link.SendOK(1, 2, text), 0);
+  ASSERT_EQ(rig.link.SendErr(6, 2, text), 0);
+  const TBytes& ok = rig.port.Written()[0].bytes;
+  const TBytes& er = rig.port.Written()[1].bytes;
+  ASSERT_EQ(ok.size(), 230u + 16);
+  EXPECT_EQ(ok[13], 14 + 230);
+  EXPECT_EQ(std::string(ok.begin() + 14, ok.end() - 2), gbk.substr(0, 230));
+  ASSERT_EQ(er.size(), 231u + 16);
+  EXPECT_EQ(er[14], 6);
+  EXPECT_EQ(std::string(er.begin() + 15, er.end() - 2), gbk.substr(0, 230));
+  EXPECT_TRUE(TermFrameCrcOK(ok.data(), ok.size()));
+  EXPECT_TRUE(TermFrameCrcOK(er.data(), er.size()));
+}
+
+TEST_F(TextCut, RefusedAndThrowingWritesCount) {
+  rig.port.RefuseWrite(0);
+  rig.port.ThrowOnWrite(2);
+  EXPECT_EQ(rig.link.SendPoll(1), 18);
+  EXPECT_EQ(rig.link.SendPoll(1), 0);
+  EXPECT_EQ(rig.link.SendPoll(1), 18);
+  EXPECT_EQ(rig.link.iSendErrCount, 2);
+  EXPECT_NE(home.ErrLog().find("WriteDataToComm except:port write failed"), std::string::npos);
+  TLink unconnected;
+  EXPECT_EQ(unconnected.SendPoll(1), 18);
+  EXPECT_EQ(unconnected.iSendErrCount, 1);
+}
+
+}  // namespace
+}  // namespace qv

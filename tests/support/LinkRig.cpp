@@ -1,0 +1,65 @@
+#include "LinkRig.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/core/Text.h"
+
+namespace qv::test {
+
+TTempHome::TTempHome() {
+  if (const char* old = std::getenv("QUORVEX_HOME")) {
+    hadOld_ = true;
+    old_ = old;
+  }
+  std::string tmpl = (std::filesystem::temp_directory_path() / "qv-link-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = tmpl + "/";
+  setenv("QUORVEX_HOME", dir_.c_str(), 1);
+}
+
+TTempHome::~TTempHome() {
+  if (hadOld_)
+    setenv("QUORVEX_HOME", old_.c_str(), 1);
+  else
+    unsetenv("QUORVEX_HOME");
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::string TTempHome::ErrLog() const {
+  std::ifstream in(dir_ + "ResultErr.txt", std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return GbkToUtf8(ss.str());
+}
+
+void SetServerType(int type) {
+  SysSet().SYS_SERVER_TYPE = type;
+  SysSet().ReplyWaitMs = type != 0 ? 30000 : 6000;
+}
+
+TLinkRig::TLinkRig(uint32_t startTick) : clock(startTick) {
+  link.SetPort(&port);
+  link.SetPump(&pump);
+  pump.SetReceiver([this](const uint8_t* d, uint32_t n) { link.OnReceiveData(d, n); });
+}
+
+TPollRig::TPollRig(uint32_t startTick) : TLinkRig(startTick) {
+  // Only ticks nested inside a running loop are delivered; the first tick is RunLoop(), so
+  // tests that drive AskPDA and friends directly never start a loop by accident.
+  checkTimer = pump.AddTimer(500, [this] {
+    if (service.enabled && !poller.bPollIdle) poller.tmrCheckTimer();
+  });
+}
+
+TPollRig::~TPollRig() { pump.StopTimer(checkTimer); }
+
+void TPollRig::StopAfter(uint32_t ms) {
+  pump.Post([this] { service.enabled = false; }, ms);
+}
+
+}  // namespace qv::test

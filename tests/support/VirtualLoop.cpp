@@ -1,0 +1,59 @@
+#include "VirtualLoop.h"
+
+#include <algorithm>
+
+namespace qv::test {
+
+void TVirtualPump::Deliver(std::vector<uint8_t> bytes, uint32_t afterMs) {
+  Post(
+      [this, b = std::move(bytes)] {
+        if (receiver_) receiver_(b.data(), static_cast<uint32_t>(b.size()));
+      },
+      afterMs);
+}
+
+void TVirtualPump::Post(std::function<void()> fn, uint32_t afterMs) {
+  events_.emplace(seq_++, TEvent{clock_.Now() + afterMs, std::move(fn)});
+}
+
+int TVirtualPump::AddTimer(uint32_t intervalMs, std::function<void()> fn) {
+  const int id = nextTimer_++;
+  timers_.emplace(id, TTimer{intervalMs, clock_.Now() + intervalMs, std::move(fn)});
+  return id;
+}
+
+void TVirtualPump::StopTimer(int id) { timers_.erase(id); }
+
+void TVirtualPump::ProcessMessages() {
+  ++passes_;
+  const uint64_t lastSeq = seq_;
+  std::vector<int> fired;
+  for (;;) {
+    // The earliest due event posted before this pass, else the earliest due timer.
+    auto best = events_.end();
+    for (auto it = events_.begin(); it != events_.end() && it->first < lastSeq; ++it)
+      if (Due(it->second.due) &&
+          (best == events_.end() || static_cast<int32_t>(it->second.due - best->second.due) < 0))
+        best = it;
+    int timerId = 0;
+    for (auto& [id, t] : timers_)
+      if (Due(t.next) && std::find(fired.begin(), fired.end(), id) == fired.end() &&
+          (timerId == 0 || static_cast<int32_t>(t.next - timers_.at(timerId).next) < 0))
+        timerId = id;
+    if (best != events_.end() &&
+        (timerId == 0 || static_cast<int32_t>(best->second.due - timers_.at(timerId).next) <= 0)) {
+      std::function<void()> fn = std::move(best->second.fn);
+      events_.erase(best);
+      fn();
+      continue;
+    }
+    if (timerId == 0) break;
+    fired.push_back(timerId);
+    TTimer& t = timers_.at(timerId);
+    t.next = clock_.Now() + t.interval;
+    std::function<void()> fn = t.fn;  // the timer may be stopped from inside
+    fn();
+  }
+}
+
+}  // namespace qv::test

@@ -1,0 +1,70 @@
+#pragma once
+// A virtual clock and message loop for the link code: received chunks, timer ticks and
+// scripted actions are events on the clock; Sleep advances the clock, so a 30-second wait
+// costs no real time.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "link/LinkInterfaces.h"
+
+namespace qv::test {
+
+class TVirtualClock {
+ public:
+  explicit TVirtualClock(uint32_t start = 1000) : now_(start) {}
+  uint32_t Now() const { return now_; }
+  void Advance(uint32_t ms) { now_ += ms; }  // wraps like GetTickCount
+
+ private:
+  uint32_t now_;
+};
+
+class TVirtualPump : public IPump {
+ public:
+  using TReceiver = std::function<void(const uint8_t*, uint32_t)>;
+
+  explicit TVirtualPump(TVirtualClock& clock) : clock_(clock) {}
+
+  // Runs every event due by now, in time then posting order; each timer fires at most once
+  // per pass. Events posted while the pass runs wait for a later pass.
+  void ProcessMessages() override;
+  uint32_t GetTickCount() override { return clock_.Now(); }
+  void Sleep(uint32_t ms) override { clock_.Advance(ms); }
+
+  // Where received chunks go (the link's OnReceiveData).
+  void SetReceiver(TReceiver receiver) { receiver_ = std::move(receiver); }
+  // A received chunk, handed to the receiver at the first pass at or after afterMs from now.
+  void Deliver(std::vector<uint8_t> bytes, uint32_t afterMs = 0);
+  void Post(std::function<void()> fn, uint32_t afterMs = 0);
+  // A repeating timer (like the service's 500 ms check timer); returns its id.
+  int AddTimer(uint32_t intervalMs, std::function<void()> fn);
+  void StopTimer(int id);
+
+  TVirtualClock& Clock() { return clock_; }
+  uint64_t Passes() const { return passes_; }
+
+ private:
+  struct TEvent {
+    uint32_t due;  // absolute tick
+    std::function<void()> fn;
+  };
+  struct TTimer {
+    uint32_t interval;
+    uint32_t next;
+    std::function<void()> fn;
+  };
+  bool Due(uint32_t tick) const { return static_cast<int32_t>(clock_.Now() - tick) >= 0; }
+
+  TVirtualClock& clock_;
+  TReceiver receiver_;
+  std::map<uint64_t, TEvent> events_;  // by posting sequence
+  uint64_t seq_ = 0;
+  std::map<int, TTimer> timers_;
+  int nextTimer_ = 1;
+  uint64_t passes_ = 0;
+};
+
+}  // namespace qv::test
