@@ -286,6 +286,18 @@ TEST_F(Poll, WaitReplyTimeOutEdge) {
   }
 }
 
+TEST_F(Poll, WaitReplyJudgesTheTickTakenBeforeProcessing) {
+  // A message handled at 8 ms runs for 5 ms and brings the frame: the pass began before the
+  // time-out, so the frame counts.
+  rig.pump.Post(
+      [&] {
+        rig.clock.Advance(5);
+        rig.Receive(TermToPc(7, kPsw, kBill));
+      },
+      8);
+  EXPECT_EQ(rig.link.WaitReply(10), 0);
+}
+
 TEST_F(Poll, WaitReplyDiscardsEarlierFrame) {
   rig.Receive(TermToPc(7, kPsw, kBill));
   ASSERT_TRUE(rig.link.FrameReady());
