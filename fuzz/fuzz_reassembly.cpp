@@ -60,7 +60,7 @@ void CheckAccepted(const qv::TLink& link, bool base) {
   Check(len > 0 && len <= static_cast<int>(qv::kRecBufferSize));
   if (base) {
     Check(b[7] + 11 == len);
-    Check(b[len - 3] == static_cast<uint8_t>(qv::CalcSum(b, len - 3)));
+    Check(b[len - 3] == static_cast<uint8_t>(qv::CalcSum(b, b[7] + 8)));
   } else {
     Check(qv::TermFrameCrcOK(b, static_cast<size_t>(len)));
   }

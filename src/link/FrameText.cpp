@@ -24,7 +24,7 @@ namespace {
 
 std::string BaseText(const uint8_t* f, size_t len) {
   if (len < 11 || f[7] + 11u != len) return "base-station frame, malformed";
-  const bool sumOk = f[8 + f[7]] == static_cast<uint8_t>(CalcSum(f, 8 + f[7]));
+  const bool sumOk = BaseFrameSumOK(f, len);
   return "base-station command " + std::to_string(f[6]) + ", " + std::to_string(f[7]) + " data bytes" +
          (sumOk ? "" : ", bad sum");
 }

@@ -69,4 +69,9 @@ bool TermFrameCrcOK(const uint8_t* buf, size_t len) {
   return CalcCRC16(buf, len - 2) == GetU16(buf + len - 2);
 }
 
+bool BaseFrameSumOK(const uint8_t* buf, size_t len) {
+  if (len < 11 || len > kRecBufferSize || buf[7] + 11u != len) return false;
+  return buf[len - 3] == static_cast<uint8_t>(CalcSum(buf, len - 3));
+}
+
 }  // namespace qv

@@ -78,5 +78,8 @@ inline uint8_t FrameNo(const uint8_t* f) { return f[12]; }
 // True when len is 16 to 256 and the CRC of the first len - 2 bytes equals the little-endian
 // word in the last two. Used by the acceptance test and by readers of the other direction.
 bool TermFrameCrcOK(const uint8_t* buf, size_t len);
+// True when len is 11 to 256, the data count at index 7 matches len, and the sum byte equals
+// the low 8 bits of the sum of everything before it.
+bool BaseFrameSumOK(const uint8_t* buf, size_t len);
 
 }  // namespace qv

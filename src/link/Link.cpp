@@ -51,12 +51,9 @@ bool TLink::CheckRecDataOK(bool bSetModel) {
     const uint8_t* buf = Rec.RecBuffer;
     const int len = Rec.RecLen;
     if (len < 3 || len > static_cast<int>(kRecBufferSize)) return false;
-    if (bSetModel) {
-      // A frame assembled under the other framing may carry any byte at index 7; only a
-      // count that matches the frame's length keeps the sum inside the buffer.
-      if (buf[7] + 11 != len) return false;
-      return buf[len - 3] == static_cast<uint8_t>(CalcSum(buf, buf[7] + 8));
-    }
+    // A frame assembled under the other framing may carry any byte at index 7; only a count
+    // that matches the frame's length keeps the sum inside the buffer.
+    if (bSetModel) return BaseFrameSumOK(buf, static_cast<size_t>(len));
     if (len < 16) return false;
     if (!TermFrameCrcOK(buf, static_cast<size_t>(len))) return false;
     if (FrameWord(buf) == CMD_POLL) {

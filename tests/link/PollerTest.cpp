@@ -228,6 +228,22 @@ TEST_F(Poll, HandlerExceptionLeavesTheLoopAndIsLogged) {
   EXPECT_NE(home.ErrLog().find("Auto Run except:boom"), std::string::npos);
 }
 
+class ThrowingTickPump : public TVirtualPump {
+ public:
+  using TVirtualPump::TVirtualPump;
+  uint32_t GetTickCount() override { throw std::runtime_error("no clock"); }
+};
+
+TEST_F(Poll, KeepAliveExceptionIsLogged) {
+  ThrowingTickPump pump(rig.clock);
+  rig.link.SetPump(&pump);
+  rig.link.bDataBusy = true;
+  rig.poller.bPollIdle = false;  // a nested tick
+  rig.poller.tmrCheckTimer();
+  EXPECT_TRUE(rig.port.Written().empty());
+  EXPECT_NE(home.ErrLog().find("replyWait except:no clock"), std::string::npos);
+}
+
 TEST_F(Poll, CallTerminalZeroSendsOnceAndDoesNotListen) {
   rig.port.OnWrite(WordIs(CMD_CALL), Answer(TermToPc(0, kPsw, CMD_OK)), 10);
   const uint32_t t0 = rig.clock.Now();

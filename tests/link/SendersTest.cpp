@@ -84,6 +84,13 @@ TEST_F(TextCut, OkAndErrCarryAtMost230TextBytes) {
   EXPECT_TRUE(TermFrameCrcOK(er.data(), er.size()));
 }
 
+TEST_F(TextCut, PollToTerminalOneWithPasswordZero) {
+  SysSet().BaseCommPsw = 0;
+  ASSERT_EQ(rig.link.SendPoll(1), 0);
+  EXPECT_EQ(rig.port.Written()[0].bytes,
+            (TBytes{0x1B, 0x10, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x0E, 0x28, 0x73}));
+}
+
 TEST_F(TextCut, RefusedAndThrowingWritesCount) {
   rig.port.RefuseWrite(0);
   rig.port.ThrowOnWrite(2);
