@@ -1,0 +1,193 @@
+#include "bridge/DbLink.h"
+
+#include <exception>
+
+#include "app/core/IniFile.h"
+#include "app/core/Logging.h"
+#include "app/core/Text.h"
+
+namespace qv {
+namespace {
+
+bool& LinkedSlot() {
+  static bool linked = false;
+  return linked;
+}
+
+}  // namespace
+
+TdtDbLink::TdtDbLink()
+    : qryTask(&LocalDbLink), sqlproc_list_qry(&LocalDbLink), spbatbill(&LocalDbLink) {
+  LocalDbLink.SetConnectionTimeout(5);
+  LocalDbLink.SetLoginPrompt(false);
+  qryTask.SetName("qryTask");
+  sqlproc_list_qry.SetName("sqlproc_list_qry");
+  spbatbill.SetName("spbatbill");
+}
+
+TdtDbLink& dtDbLink() {
+  static TdtDbLink module;
+  return module;
+}
+
+void SetProcedure(TADOStoredProc& DataSet, const std::string& Name) {
+  if (DataSet.ProcedureName() == Name) return;
+  DataSet.SetProcedureName(Name);
+  DataSet.SetTag(0);
+}
+
+int TdtDbLink::SQL_OBJ_EXISTS(TADOStoredProc& DataSet) {
+  try {
+    const std::string name = DataSet.CommandText();
+    if (name.empty()) {
+      WriteErrLog("SQL_OBJ_EXISTS spName=\"\"");
+      return 11;
+    }
+    if (!sqlproc_list_qry.Active()) {
+      WriteErrLog("SQL_OBJ_EXISTS qrySplist not active.");
+      return 11;
+    }
+    if (DataSet.Tag() < 1) {
+      bool found = sqlproc_list_qry.Locate("name", name);
+      if (!found) {
+        // Created since the list was loaded? Ask the server once more.
+        sqlproc_list_qry.Close();
+        sqlproc_list_qry.Open();
+        found = sqlproc_list_qry.Locate("name", name);
+      }
+      if (!found) {
+        WriteResultLog("No Exist \"" + name + "\" Object");
+        DataSet.SetTag(0);
+        return 12;
+      }
+      DataSet.SetTag(1);
+    }
+    if (DataSet.Tag() >= 2) return 0;
+    if (DataSet.Parameters().Refresh()) {
+      DataSet.SetTag(2);
+      return 0;
+    }
+    WriteResultLog(name + " Parameters.Refresh return false!");
+    return 13;
+  } catch (const std::exception& e) {
+    WriteErrLog(std::string("SQL_OBJ_EXISTS Except:") + e.what());
+    return 11;
+  }
+}
+
+void GetConnectionString(std::string& ConnStr) {
+  const TIniFile ini = DataLinkIni();
+  const char* sec = "connectionstring";
+  const int ntauth = ini.ReadInteger(sec, "ntauth", 0);
+  const std::string userid = ini.ReadString(sec, "userid", "");
+  const std::string password = ini.ReadString(sec, "password", "");
+  const std::string server = ini.ReadString(sec, "server", "");
+  const int uport = ini.ReadInteger(sec, "uport", 0);
+  const std::string port = Trim(ini.ReadString(sec, "port", "1433"));
+  const std::string dbname = ini.ReadString(sec, "dbname", "vqerp");
+  const std::string connstring = ini.ReadString(sec, "connstring", "");
+
+  if (!connstring.empty()) {
+    ConnStr = connstring;
+    return;
+  }
+  std::string s = "Provider=SQLOLEDB.1;";
+  if (ntauth != 0)
+    s += "Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=" + dbname;
+  else
+    s += "Persist Security Info=False;Initial Catalog=" + dbname + ";User ID=" + userid +
+         ";Password=" + password;
+  s += ";Data Source=" + server;
+  if (uport != 0) s += "," + port;
+  ConnStr = s;
+}
+
+bool OpenConnection(TADOConnection& Connection, const std::string& ConnStr) {
+  try {
+    Connection.Close();
+    Connection.SetConnectionString(ConnStr);
+    Connection.Open();
+    return true;
+  } catch (...) {
+    Connection.Close();
+    return false;
+  }
+}
+
+bool OpenQuery(TADOQuery& Query, const std::string& SqlText) {
+  TADOConnection* conn = Query.Connection();
+  if (conn == nullptr) throw db::EDatabaseError("Missing connection", db::TErrorKind::NotConnected);
+  if (!conn->Connected()) conn->Open();
+  try {
+    Query.Close();
+    Query.SetSQL(SqlText);
+    Query.Open();
+    return true;
+  } catch (...) {
+    conn->Close();
+    return false;
+  }
+}
+
+std::string ProcListText(db::TBackend Backend) {
+  if (Backend == db::TBackend::PostgreSQL)
+    // The procedures a call by bare name reaches: those visible on the search path.
+    return "select p.proname as name from pg_catalog.pg_proc p"
+           " where p.prokind = 'p' and pg_catalog.pg_function_is_visible(p.oid)"
+           " and p.pronamespace <> 'pg_catalog'::regnamespace"
+           " and p.pronamespace <> 'information_schema'::regnamespace"
+           " order by name";
+  return "select name from sysobjects where xtype='P' and category='0' order by name";
+}
+
+std::string LinkCheckText(db::TBackend Backend) {
+  if (Backend == db::TBackend::PostgreSQL) return db::LinkCheckSql(Backend);
+  return "Select @@CONNECTIONS";
+}
+
+bool LoadProcList() {
+  TdtDbLink& dm = dtDbLink();
+  return OpenQuery(dm.sqlproc_list_qry, ProcListText(dm.LocalDbLink.Backend()));
+}
+
+bool ConnectDatabase(const std::string& ConnStr) {
+  try {
+    if (!OpenConnection(dtDbLink().LocalDbLink, ConnStr)) return false;
+    const bool loaded = LoadProcList();
+    SetDbLinked(loaded);
+    return loaded;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CheckDbLink() {
+  TdtDbLink& dm = dtDbLink();
+  try {
+    return OpenQuery(dm.qryTask, LinkCheckText(dm.LocalDbLink.Backend()));
+  } catch (...) {
+    // The connection could not even be reopened: the link is down, not up.
+    return false;
+  }
+}
+
+bool TestLinkString(const std::string& ConnStr) {
+  TADOConnection conn;
+  bool ok = false;
+  try {
+    conn.SetConnectionString(ConnStr);
+    conn.SetLoginPrompt(false);
+    conn.SetConnectionTimeout(1);
+    conn.Open();
+    ok = true;
+  } catch (...) {
+    ok = false;
+  }
+  conn.Close();
+  return ok;
+}
+
+bool GetDbLinked() { return LinkedSlot(); }
+void SetDbLinked(bool Linked) { LinkedSlot() = Linked; }
+
+}  // namespace qv

@@ -1,0 +1,244 @@
+#include "bridge/SqlExec.h"
+
+#include <exception>
+
+#include "app/core/Logging.h"
+#include "app/core/Settings.h"
+#include "app/core/Text.h"
+#include "bridge/DbLink.h"
+#include "bridge/RecordText.h"
+#include "bridge/SharePool.h"
+#include "bridge/SqlBind.h"
+
+namespace qv {
+namespace {
+
+std::string GroupOf(const std::string& Cmd) {
+  std::string group;
+  for (char c : Cmd)
+    if (c != '-') group += c;
+  return group;
+}
+
+// The procedure's outputs, each taken only when the procedure set it.
+void ReadOutputs(TADOStoredProc& ds, int& iResult, std::string& strResult) {
+  db::TParameter& r = ds.Parameters().ParamByName("@iResult");
+  if (!r.IsNull()) iResult = r.AsInteger();
+  db::TParameter& s = ds.Parameters().ParamByName("@strResult");
+  if (!s.IsNull()) strResult = s.AsString();
+}
+
+// Releases a pool entry when the scope ends, if asked to.
+struct TReleaseGuard {
+  TShareDataSetPtr entry;
+  bool release = false;
+  ~TReleaseGuard() {
+    if (release && entry) FreeShareData(*entry);
+  }
+};
+
+}  // namespace
+
+int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr, int* DataFlag,
+                         std::string& strResult) {
+  int result = 6;
+  try {
+    const std::string Cmd = strKind != nullptr ? strKind : "";
+    WriteResultLog("iPADNo=" + std::to_string(iPADNo) + ";strKind=" + Cmd);
+    TStringList list;
+    try {
+      const std::string text = Trim(pDataStr);
+      WriteResultLog("pDataStr=" + text);
+      if (toStrings(text, &list)) {
+        result = readPLUSQLProc(iPADNo, Cmd, list, pDataStr, DataFlag, strResult);
+      } else {
+        result = 5;
+        WriteResultLog("toStrings() return false!");
+      }
+    } catch (const std::exception& e) {
+      WriteErrLog(std::string("cb_Read_Data_SQLPROC Except:") + e.what());
+    }
+    WriteResultLog("Exec CMD \"" + Cmd + "\" Result=" + std::to_string(result));
+    WriteResultLog("Read Data End With iPADNo=" + std::to_string(iPADNo) + "\r\n");
+  } catch (const std::exception& e) {
+    WriteErrLog(std::string("cb_Read_Data_SQLPROC Except:") + e.what());
+  }
+  return result;
+}
+
+int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
+                         std::string& strResult, bool bLast) {
+  int result = 6;
+  try {
+    const std::string Cmd = strKind != nullptr ? strKind : "";
+    WriteResultLog("iPADNo=" + std::to_string(iPADNo) + ";strKind=" + Cmd);
+    TStringList list;
+    try {
+      const std::string text = Trim(pDataStr);
+      WriteResultLog("pDataStr=" + text);
+      if (toStrings(text, &list)) {
+        result = execSQLProc(iPADNo, Cmd, list, strResult, bLast);
+      } else {
+        result = 5;
+        WriteResultLog("toStrings() return false!");
+      }
+    } catch (const std::exception& e) {
+      WriteErrLog(std::string("cb_Save_Data_SQLPROC Except:") + e.what());
+    }
+    WriteResultLog("Exec CMD \"" + Cmd + "\" Result=" + std::to_string(result));
+    WriteResultLog("Save Data End With iPADNo=" + std::to_string(iPADNo) + "\r\n");
+  } catch (const std::exception& e) {
+    WriteErrLog(std::string("cb_Save_Data_SQLPROC Except:") + e.what());
+  }
+  return result;
+}
+
+int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
+                   std::string& RecordText, int* DataFlag, std::string& strResult) {
+  int result = 6;
+  int iResult = 0;
+  TReleaseGuard guard;
+  if (!getShareDataset(iPDANo, GroupOf(Cmd), guard.entry)) {
+    WriteResultLog("getShareDataset return false");
+    return 7;
+  }
+  try {
+    TADOStoredProc& ds = *guard.entry->getDataSet();
+    int flag = -1;
+    if (DataFlag != nullptr) {
+      flag = *DataFlag;
+    } else {
+      WriteResultLog("Assigned(DataFlag) return false!");
+    }
+    WriteResultLog("DataFlag^=" + std::to_string(flag));
+
+    if (flag == -1) {
+      if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != 0)
+        return r;
+      try {
+        WriteResultLog(Cmd + " Try Open SQLProc..");
+        ds.Open();
+        WriteResultLog("SQLProc Opened");
+        ReadOutputs(ds, iResult, strResult);
+        WriteResultLog("iSQLResult=" + std::to_string(iResult) + " and strResult=" + strResult);
+        if (iResult != 0) return iResult;
+      } catch (const std::exception& e) {
+        WriteErrLog(Cmd + " Try Open Except:" + e.what());
+        return 8;
+      }
+      if (!ds.Active()) {
+        WriteResultLog(Cmd + " readPLUSQLProc not Active");
+        guard.release = true;
+      } else if (ds.RecordCount() < 1) {
+        WriteResultLog(Cmd + " readPLUSQLProc RecordCount<1");
+        if (DataFlag != nullptr) *DataFlag = 0;
+        guard.release = true;
+      } else {
+        ds.First();
+        if (!ORG_DATA_FROM_DB(ds, Cmd, result, RecordText, DataFlag)) return result;
+      }
+    } else {
+      // A fresh entry (the old one was swept or released) has no result to continue.
+      if (!ds.Active())
+        throw db::EDatabaseError("Cannot perform this operation on a closed dataset",
+                                 db::TErrorKind::State);
+      if (ds.RecordCount() > 0) ds.Next();
+      if (ds.Eof() || ds.RecordCount() < 1) {
+        if (DataFlag != nullptr) *DataFlag = 0;
+        guard.release = true;
+      } else if (!ORG_DATA_FROM_DB(ds, Cmd, result, RecordText, DataFlag)) {
+        WriteResultLog("getdata() return false!");
+        return result;
+      }
+    }
+    result = 0;
+    WriteResultLog(Cmd + " End");
+  } catch (const std::exception& e) {
+    WriteErrLog(Cmd + " Except End:" + e.what());
+    result = 8;
+  }
+  return result;
+}
+
+int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult,
+                bool bLast) {
+  int result = 6;
+  int iResult = 0;
+  TReleaseGuard guard;
+  if (!getShareDataset(iPDANo, GroupOf(Cmd), guard.entry)) {
+    WriteResultLog("getShareDataset return false strCmd=" + Cmd);
+    return 7;
+  }
+  // The upload hands its dataset back after its last record, whatever that record gave.
+  guard.release = bLast;
+  try {
+    TADOStoredProc& ds = *guard.entry->getDataSet();
+    if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != 0)
+      return r;
+    try {
+      ds.ExecProc();
+      WriteResultLog("SQLProc Exec");
+      ReadOutputs(ds, iResult, strResult);
+      WriteResultLog("iSQLResult=" + std::to_string(iResult) + " strResult=" + strResult);
+      if (iResult != 0) return iResult;
+    } catch (const std::exception& e) {
+      WriteErrLog(Cmd + " Try Exec Except:" + e.what());
+      return 10;
+    }
+    const int billType = getBillType(Cmd);
+    if (billType >= 0) {
+      const std::string billNo = Fields.at(0);
+      if (bLast) {
+        if (!billNo.empty()) {
+          const int r = execBatBill(iPDANo, std::to_string(billType), billNo, billNo, strResult);
+          if (r != 0) return r;
+        }
+      } else {
+        SetLastBillNo(billNo);
+      }
+    }
+    result = 0;
+    WriteResultLog(Cmd + " End");
+  } catch (const std::exception& e) {
+    WriteErrLog(Cmd + " Except End:" + e.what());
+    result = 8;
+  }
+  return result;
+}
+
+int execBatBill(int iPDANo, const std::string& BillType, const std::string& BatchNo,
+                const std::string& BillNo, std::string& strResult) {
+  try {
+    TdtDbLink& dm = dtDbLink();
+    TADOStoredProc& sp = dm.spbatbill;
+    sp.Close();
+    SetProcedure(sp, "pda_bat_bill_inf");
+    if (const int r = dm.SQL_OBJ_EXISTS(sp); r != 0) return r;
+    sp.ParamByName("@iPDANo").SetInteger(iPDANo);
+    sp.ParamByName("@cShopNo").SetString(SysSet().ShopNO);
+    sp.ParamByName("@iBillType").SetString(BillType);
+    sp.ParamByName("@cBatchno").SetString(BatchNo);
+    sp.ParamByName("@cBillNO").SetString(BillNo);
+    sp.ParamByName("@iResult").SetInteger(0);
+    sp.ParamByName("@strResult").SetString(strResult);
+    try {
+      WriteResultLog("Exec pda_bat_bill_inf Try Open SQLProc..");
+      sp.ExecProc();
+      WriteResultLog("SQLProc Exec cBillNO:" + BillNo);
+      int iResult = 0;
+      ReadOutputs(sp, iResult, strResult);
+      WriteResultLog("iSQLResult=" + std::to_string(iResult) + " strResult=" + strResult);
+      if (iResult != 0) return iResult;
+    } catch (const std::exception& e) {
+      WriteErrLog(std::string("Exec pda_bat_bill_inf Try Exec Except:") + e.what());
+      return 10;
+    }
+    WriteResultLog("Exec pda_bat_bill_inf End");
+    return 0;
+  } catch (const std::exception& e) {
+    WriteErrLog(std::string("Exec pda_bat_bill_inf Except End:") + e.what());
+    return 8;
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+
+#include "bridge/RecordText.h"
+
+namespace qv {
+namespace {
+
+struct FormatCase {
+  const char* cmd;
+  const char* text;  // each column's value is its own name
+};
+
+// Written out by hand from the record layouts the terminals pack.
+const FormatCase kFormatCases[] = {
+    {"W-SHOP", R"("cShopName","cSetPsw")"},
+    {"RT-LOGIN", R"("cUserName")"},
+    {"W-DEPT", R"("cSortCode","cSortName")"},
+    {"W-PLU",
+     R"("cCode","cSortCode","cName","cUnit",fPrice,bGroupFlag,bNowPriceFlag,bRecommendFlag,bSpecFlag,"cCodeIndex",bDbUnit)"},
+    {"W-PLUINDEX", R"("cCodeIndex","cDishCode")"},
+    {"W-GROUP", R"("cGroupCode",cGroupNo,"cDishCode",fAddPrice,fDishQty,fDefGroup)"},
+    {"W-SPEC", R"("cDishCode","cSpecCode",fPrice,fDefSpec)"},
+    {"W-MAKE", R"("cCode","cName",iFunValue,fPrice)"},
+    {"W-MINDEX", R"("cIndexCode","cMakeCode")"},
+    {"W-PMAKE", R"("cDishCode","cMakeCode",fPrice)"},
+    {"W-CAUSE", R"("cCode","cName")"},
+    {"W-DPLAN", R"("cCode","cName")"},
+    {"RT-BILL",
+     R"(iRecNo,"cDishCode","cDishName","cUnit","cSpec",fQty,fDbQty,fPrice,iDishFlag,iGiftFlag,iDishState,iTempFlag,bDbUnit)"},
+    {"RT-GQLIST", R"("cDishCode","cDishName","cUnit",fQty)"},
+    {"R-BATCH", R"("cBatchno")"},
+    {"R-GOODS",
+     R"("cSupplyCode","cStrCode","cDefCode","cstrName",cCodeType,"cUnit",fQty,fRefQty,iBillType,fInPrice,fSalePrice)"},
+    {"R-BILLLIST", R"("cBillno")"},
+    {"R-BILLDETAIL", R"("cBillno","cStrCode","cCode",fQty,fPrice)"},
+    {"RT-SELL",
+     R"(iRecNo,"cDishCode","cDishName","cUnit","cSpec",fQty,fDbQty,fPrice,cFoodFlag,cGiftFlag,cStatusFlag,cTempFlag,bDbUnit)"},
+    {"R-VENDORINF", R"("cStrCode","cStrName","cStrIndex")"},
+    {"R-ORGINF", R"("cStrCode","cStrName","cStrIndex")"},
+};
+
+class RecordFormatTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(RecordFormatTest, ColumnsOrderAndQuoting) {
+  const TRecordFormat* f = FindRecordFormat(GetParam().cmd);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(BuildRecordText(*f, [](const char* name) { return std::string(name); }),
+            GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RecordFormatTest, ::testing::ValuesIn(kFormatCases));
+
+TEST(RecordFormat, EveryFormatIsCovered) {
+  EXPECT_EQ(RecordFormats().size(), std::size(kFormatCases));
+}
+
+TEST(RecordFormat, CommandsWithoutFormat) {
+  for (const char* cmd : {"W-DOWNZK", "RT-MEMU", "W-PDIN", "w-dept", "WDEPT", ""})
+    EXPECT_EQ(FindRecordFormat(cmd), nullptr) << cmd;
+}
+
+TEST(RecordFormat, ValuesAreTrimmedNeverEscaped) {
+  const std::map<std::string, std::string> row = {
+      {"cSortCode", " 01\t"}, {"cSortName", "凉菜  "}};
+  auto col = [&row](const char* name) { return row.at(name); };
+  EXPECT_EQ(BuildRecordText(*FindRecordFormat("W-DEPT"), col), "\"01\",\"凉菜\"");
+
+  const std::map<std::string, std::string> plu = {
+      {"cCode", "001"},     {"cSortCode", "   "}, {"cName", "a,\"b"},  {"cUnit", ""},
+      {"fPrice", "12.5"},   {"bGroupFlag", ""},   {"bNowPriceFlag", "0"},
+      {"bRecommendFlag", "1"}, {"bSpecFlag", "0"}, {"cCodeIndex", "x,y"}, {"bDbUnit", "1,2"}};
+  EXPECT_EQ(BuildRecordText(*FindRecordFormat("W-PLU"),
+                            [&plu](const char* name) { return plu.at(name); }),
+            R"("001","","a,"b","",12.5,,0,1,0,"x,y",1,2)");
+}
+
+TEST(RecordFormat, MissingColumnThrows) {
+  EXPECT_THROW(BuildRecordText(*FindRecordFormat("W-SHOP"),
+                               [](const char*) -> std::string { throw std::runtime_error("x"); }),
+               std::runtime_error);
+}
+
+}  // namespace
+}  // namespace qv
