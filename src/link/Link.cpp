@@ -112,6 +112,15 @@ int TLink::SendErr(int iCode, int iPDANo, const std::string& strText) {
   return SendText(CMD_ER, 0, iPDANo, std::string(1, static_cast<char>(iCode & 0xFF)), strText);
 }
 
+void TLink::SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data) {
+  try {
+    const std::vector<uint8_t> f = BuildBaseFrame(cmd, data, len);
+    if (port_) port_->WriteCommData(f.data(), static_cast<uint32_t>(f.size()));
+  } catch (...) {
+    WriteErrLog("SendBaseCmd except:" + ExceptionText(std::current_exception()));
+  }
+}
+
 uint32_t TLink::GetTickCount() { return pump_ ? pump_->GetTickCount() : 0; }
 
 int TLink::WaitReply(int iTimeOutMs) {

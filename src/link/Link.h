@@ -48,6 +48,9 @@ class TLink {
   int SendWait(int iPDANo);
   int SendOK(uint8_t iFrNo, int iPDANo, const std::string& strText);  // UTF-8 text
   int SendErr(int iCode, int iPDANo, const std::string& strText);
+  // A base-station command frame straight to the port; the write result is not reported
+  // and not counted (the caller's wait times out instead). The caller raises DTR.
+  void SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data);
 
   // Waiting, with messages processed meanwhile. WaitReply: 0 when an accepted frame is in
   // RecBuffer, 17 on time-out.

@@ -8,6 +8,8 @@
 
 namespace qv {
 
+// Once a frame is whole, further bytes are dropped until ResetRecBuffer: the owner takes
+// the frame, then resets (the link does so at the start of every wait).
 class TFrameAssembler {
  public:
   TFrameAssembler() { ResetRecBuffer(); }

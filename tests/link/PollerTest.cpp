@@ -208,6 +208,15 @@ TEST_F(Poll, ThreeRefusedWritesStopAtTheNextTick) {
   EXPECT_EQ(rig.port.Written()[6].tick - rig.port.Written()[0].tick, 900u);
 }
 
+TEST_F(Poll, EveryWriteRefusedStillStops) {
+  SetServerType(1);
+  rig.terminals.list = {"3"};
+  rig.port.RefuseAll(true);
+  rig.RunLoop();
+  EXPECT_EQ(rig.service.stops, 1);
+  EXPECT_EQ(rig.link.iSendErrCount, 0);
+}
+
 TEST_F(Poll, TwoRefusedWritesDoNotStop) {
   rig.link.iSendErrCount = 2;
   rig.poller.bPollIdle = false;  // a nested tick

@@ -91,6 +91,18 @@ TEST_F(TextCut, PollToTerminalOneWithPasswordZero) {
             (TBytes{0x1B, 0x10, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x0E, 0x28, 0x73}));
 }
 
+TEST_F(TextCut, BaseCommandGoesOutUncounted) {
+  const uint8_t ch[2] = {3, 0};
+  rig.port.RefuseWrite(1);
+  rig.link.SendBaseCmd(5, 2, ch);
+  rig.link.SendBaseCmd(0xA0, 0, nullptr);
+  ASSERT_EQ(rig.port.Written().size(), 2u);
+  EXPECT_EQ(rig.port.Written()[0].bytes,
+            (TBytes{0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x05, 0x02, 0x03, 0x00, 0x97, 0x0D, 0x0A}));
+  EXPECT_EQ(rig.port.Written()[1].bytes.size(), 11u);
+  EXPECT_EQ(rig.link.iSendErrCount, 0);
+}
+
 TEST_F(TextCut, RefusedAndThrowingWritesCount) {
   rig.port.RefuseWrite(0);
   rig.port.ThrowOnWrite(2);

@@ -11,7 +11,7 @@ bool TScriptedPort::WriteCommData(const uint8_t* data, uint32_t count) {
   TBytes bytes(data, data + count);
   if (std::find(throwing_.begin(), throwing_.end(), index) != throwing_.end())
     throw std::runtime_error("port write failed");
-  const bool ok = std::find(refused_.begin(), refused_.end(), index) == refused_.end();
+  const bool ok = !refuseAll_ && refused_.count(index) == 0;
   written_.push_back(TWritten{pump_.GetTickCount(), bytes, ok});
   if (hook_) hook_(bytes);
   if (!ok) return false;

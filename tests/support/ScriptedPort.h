@@ -4,6 +4,7 @@
 // virtual pump after the rule's delay.
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,9 @@ class TScriptedPort : public ILinkPort {
   // order they were added; the first that matches and has uses left answers.
   void OnWrite(TMatch match, TReply reply, uint32_t delayMs = 5, int times = -1);
   // Refuses the write with this 0-based index (counting every write attempt).
-  void RefuseWrite(size_t index) { refused_.push_back(index); }
+  void RefuseWrite(size_t index) { refused_.insert(index); }
+  // Refuses every write from now on (false: back to the listed ones).
+  void RefuseAll(bool value) { refuseAll_ = value; }
   // Makes the write with this index throw from inside the port.
   void ThrowOnWrite(size_t index) { throwing_.push_back(index); }
   // Called synchronously inside WriteCommData (to provoke re-entry and the like).
@@ -58,7 +61,8 @@ class TScriptedPort : public ILinkPort {
   TVirtualPump& pump_;
   TLinkDtr dtr_ = TLinkDtr::DtrDisable;
   std::vector<TRule> rules_;
-  std::vector<size_t> refused_;
+  std::set<size_t> refused_;
+  bool refuseAll_ = false;
   std::vector<size_t> throwing_;
   size_t attempts_ = 0;
   std::vector<TWritten> written_;

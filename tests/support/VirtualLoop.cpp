@@ -26,6 +26,14 @@ void TVirtualPump::StopTimer(int id) { timers_.erase(id); }
 
 void TVirtualPump::ProcessMessages() {
   ++passes_;
+  if (clock_.Now() != lastTick_) {
+    lastTick_ = clock_.Now();
+    passesAtTick_ = 0;
+  } else if (++passesAtTick_ >= 100) {
+    clock_.Advance(1);
+    lastTick_ = clock_.Now();
+    passesAtTick_ = 0;
+  }
   const uint64_t lastSeq = seq_;
   std::vector<int> fired;
   for (;;) {

@@ -29,7 +29,9 @@ class TVirtualPump : public IPump {
   explicit TVirtualPump(TVirtualClock& clock) : clock_(clock) {}
 
   // Runs every event due by now, in time then posting order; each timer fires at most once
-  // per pass. Events posted while the pass runs wait for a later pass.
+  // per pass. Events posted while the pass runs wait for a later pass. After 100 passes at
+  // one tick the clock moves on by 1 ms, as real time would: a loop whose every write is
+  // refused never sleeps, and would otherwise never see its next timer tick.
   void ProcessMessages() override;
   uint32_t GetTickCount() override { return clock_.Now(); }
   void Sleep(uint32_t ms) override { clock_.Advance(ms); }
@@ -65,6 +67,8 @@ class TVirtualPump : public IPump {
   std::map<int, TTimer> timers_;
   int nextTimer_ = 1;
   uint64_t passes_ = 0;
+  uint32_t lastTick_ = 0;
+  uint32_t passesAtTick_ = 0;
 };
 
 }  // namespace qv::test
