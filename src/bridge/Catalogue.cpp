@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "app/core/Text.h"
+
 namespace qv {
 namespace {
 
@@ -85,15 +87,6 @@ const std::array<TStru_CmdList, kRows.size()>& Table() {
   return table;
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameUpper(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 std::span<const TStru_CmdList> CmdList() { return Table(); }
@@ -106,7 +99,7 @@ const TStru_CmdList* GetCmdByCode(uint16_t Code) {
 
 const TStru_CmdList* GetCmdByName(std::string_view Name) {
   for (const TStru_CmdList& e : Table())
-    if (SameUpper(e.strCmd, Name)) return &e;
+    if (SameText(e.strCmd, Name)) return &e;
   return nullptr;
 }
 

@@ -62,5 +62,12 @@ TEST(Text, Trim) {
   EXPECT_EQ(Trim("x"), "x");
 }
 
+TEST(Text, SameText) {
+  EXPECT_TRUE(SameText("W-PLU", "w-plu"));
+  EXPECT_TRUE(SameText("", ""));
+  EXPECT_FALSE(SameText("W-PLU", "W-PLU "));
+  EXPECT_FALSE(SameText("盘", "盘点"));
+}
+
 }  // namespace
 }  // namespace qv

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/core/AppPath.h"
+#include "app/core/FileIo.h"
 #include "app/core/Text.h"
 
 // How the file is read and written (the rules of the Windows private-profile functions):
@@ -45,15 +46,6 @@ std::string_view TrimSpaces(std::string_view s) {
   while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
   while (!s.empty() && (IsSpace(s.back()) || s.back() == '\r')) s.remove_suffix(1);
   return s;
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
 }
 
 Line ParseLine(std::string raw) {
@@ -121,7 +113,7 @@ bool LoadLines(const std::string& path, std::vector<Line>& lines) {
 // Index of the first section named section, or lines.size().
 size_t FindSection(const std::vector<Line>& lines, std::string_view section) {
   for (size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].kind == Line::kSection && SameName(lines[i].name, section)) return i;
+    if (lines[i].kind == Line::kSection && SameText(lines[i].name, section)) return i;
   return lines.size();
 }
 
@@ -134,19 +126,8 @@ size_t SectionEnd(const std::vector<Line>& lines, size_t sec) {
 
 size_t FindKey(const std::vector<Line>& lines, size_t sec, size_t end, std::string_view key) {
   for (size_t i = sec + 1; i < end; ++i)
-    if (lines[i].kind == Line::kKey && SameName(lines[i].name, key)) return i;
+    if (lines[i].kind == Line::kKey && SameText(lines[i].name, key)) return i;
   return end;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Replaces the file at path by data through a temporary file in the same directory.
@@ -170,7 +151,7 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
   int fd = mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
   fchmod(fd, exists ? (st.st_mode & 07777) : 0644);  // best effort: keep the old mode
-  bool ok = WriteAll(fd, data) && fsync(fd) == 0;
+  bool ok = WriteAllFd(fd, data) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(tmp.c_str(), target.c_str()) == 0;
   if (!ok) {

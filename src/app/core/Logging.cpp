@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "app/core/AppPath.h"
+#include "app/core/FileIo.h"
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
 
@@ -40,17 +41,6 @@ std::tm LocalTime(std::chrono::system_clock::time_point t) {
   return tm;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Appends one line (UTF-8 text, written as GBK with CR LF) to path. With limit >= 0, a file
 // whose length divided by 128 is at least limit is emptied first.
 void AppendLine(const std::string& path, std::string_view text, long long limit) {
@@ -64,7 +54,7 @@ void AppendLine(const std::string& path, std::string_view text, long long limit)
   line += "\r\n";
   int fd = open(path.c_str(), flags, 0644);
   if (fd < 0) return;
-  WriteAll(fd, line);
+  WriteAllFd(fd, line);
   close(fd);
 }
 
