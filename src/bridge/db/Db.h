@@ -84,6 +84,11 @@ TConnTarget ParseConnectionString(const std::string& ConnStr, int ConnectTimeout
 // ClientCharset=UTF-8; Driver=FreeTDS. Throws as ParseConnectionString.
 std::string TranslateOleDbToOdbc(const std::string& OleDbConnStr);
 
+// The FreeTDS ODBC driver as unixODBC can load it: "FreeTDS" when odbcinst.ini registers
+// a driver of that name, else the path of libtdsodbc.so when one is installed, else "".
+// A "Driver=FreeTDS" string is connected through the path when the name is not registered.
+std::string FindFreeTdsDriver();
+
 // Splits "k1=v1;k2=v2" (ADO/ODBC syntax: values may be quoted with ' or " or {braces};
 // keys compared without case) into pairs, in order. Exposed for tests.
 std::vector<std::pair<std::string, std::string>> SplitConnectionString(const std::string& s);
@@ -363,6 +368,14 @@ class TParameter {
   void SetRawValue(std::optional<std::string> v) { value_ = std::move(v); }
   bool Hidden() const noexcept { return hidden_; }
   void SetHidden(bool h) noexcept { hidden_ = h; }
+  // Internal: the backend's own type code (ODBC SQL type), length/precision and scale.
+  int NativeType() const noexcept { return nativeType_; }
+  int Scale() const noexcept { return scale_; }
+  void SetNative(int Type, int Size, int Scale) noexcept {
+    nativeType_ = Type;
+    size_ = Size;
+    scale_ = Scale;
+  }
 
  private:
   std::string name_;
@@ -372,6 +385,8 @@ class TParameter {
   int size_ = 0;
   std::optional<std::string> value_;
   bool hidden_ = false;  // the PostgreSQL result refcursor: never listed
+  int nativeType_ = 0;
+  int scale_ = 0;
 };
 
 class TADOStoredProc;
@@ -437,6 +452,7 @@ class TADOStoredProc : public TCustomADODataSet {
   void Run(bool WantRows);
   std::string proc_;
   TParameters params_;
+  bool refreshed_ = false;  // params_ hold the declaration of proc_
 };
 
 }  // namespace qv::db
