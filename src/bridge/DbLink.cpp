@@ -130,13 +130,7 @@ bool OpenQuery(TADOQuery& Query, const std::string& SqlText) {
 }
 
 std::string ProcListText(db::TBackend Backend) {
-  if (Backend == db::TBackend::PostgreSQL)
-    // The procedures a call by bare name reaches: those visible on the search path.
-    return "select p.proname as name from pg_catalog.pg_proc p"
-           " where p.prokind = 'p' and pg_catalog.pg_function_is_visible(p.oid)"
-           " and p.pronamespace <> 'pg_catalog'::regnamespace"
-           " and p.pronamespace <> 'information_schema'::regnamespace"
-           " order by name";
+  if (Backend == db::TBackend::PostgreSQL) return db::ProcListSql(Backend);
   return "select name from sysobjects where xtype='P' and category='0' order by name";
 }
 
