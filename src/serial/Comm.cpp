@@ -1,4 +1,5 @@
 #include "serial/Comm.h"
+#include "serial/CommTermios.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +21,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace qv {
@@ -320,35 +320,40 @@ uint32_t TComm::GetModemState() const {
 
 std::string TComm::GetCommList() { return CommListFrom("/sys/class/tty"); }
 
+bool BuildLineTermios(termios& t, const TComm& c) {
+    cfmakeraw(&t);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= sizes[static_cast<int>(c.ByteSize())];
+    switch (c.Parity()) {
+        case TParity::None: break;
+        case TParity::Odd: t.c_cflag |= PARENB | PARODD; break;
+        case TParity::Even: t.c_cflag |= PARENB; break;
+        case TParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case TParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+    }
+    if (c.StopBits() != TStopBits::_1) t.c_cflag |= CSTOPB;  // 1.5 has no termios form
+    if (c.Outx_CtsFlow() || c.RtsControl() == TRtsControl::RtsHandshake) t.c_cflag |= CRTSCTS;
+    t.c_iflag &= ~(INPCK | IGNPAR | PARMRK | ISTRIP | IXON | IXOFF | IXANY);
+    if (c.ParityCheck()) t.c_iflag |= INPCK;
+    if (c.Outx_XonXoffFlow()) t.c_iflag |= IXON;
+    if (c.Inx_XonXoffFlow()) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = static_cast<cc_t>(c.XonChar());
+    t.c_cc[VSTOP] = static_cast<cc_t>(c.XoffChar());
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    bool known = false;
+    speed_t sp = SpeedFor(c.BaudRate(), known);
+    if (known) cfsetspeed(&t, sp);
+    return known;
+}
+
 void TComm::ApplyLineSettings() {
     const int fd = hCommFile;
     termios t;
     if (tcgetattr(fd, &t) == 0) {
-        cfmakeraw(&t);
-        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-        t.c_cflag |= CLOCAL | CREAD;
-        static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-        t.c_cflag |= sizes[static_cast<int>(FByteSize)];
-        switch (FParity) {
-            case TParity::None: break;
-            case TParity::Odd: t.c_cflag |= PARENB | PARODD; break;
-            case TParity::Even: t.c_cflag |= PARENB; break;
-            case TParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-            case TParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
-        }
-        if (FStopBits != TStopBits::_1) t.c_cflag |= CSTOPB;  // 1.5 has no termios form
-        if (FOutx_CtsFlow || FRtsControl == TRtsControl::RtsHandshake) t.c_cflag |= CRTSCTS;
-        t.c_iflag &= ~(INPCK | IGNPAR | PARMRK | ISTRIP | IXON | IXOFF | IXANY);
-        if (FParityCheck) t.c_iflag |= INPCK;
-        if (FOutx_XonXoffFlow) t.c_iflag |= IXON;
-        if (FInx_XonXoffFlow) t.c_iflag |= IXOFF;
-        t.c_cc[VSTART] = static_cast<cc_t>(FXonChar);
-        t.c_cc[VSTOP] = static_cast<cc_t>(FXoffChar);
-        t.c_cc[VMIN] = 1;
-        t.c_cc[VTIME] = 0;
-        bool known = false;
-        speed_t sp = SpeedFor(FBaudRate, known);
-        if (known) cfsetspeed(&t, sp);
+        BuildLineTermios(t, *this);
         // A refused setting is not reported; the port keeps what it had.
         (void)tcsetattr(fd, TCSANOW, &t);
     }
