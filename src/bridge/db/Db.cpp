@@ -328,6 +328,12 @@ int TParameters::HiddenIndex() const noexcept {
   return -1;
 }
 
+int TParameters::Count() const noexcept {
+  int n = 0;
+  for (const auto& p : items_) n += p.Hidden() ? 0 : 1;
+  return n;
+}
+
 TParameter& TParameters::Items(int Index) {
   int k = 0;
   for (auto& p : items_) {

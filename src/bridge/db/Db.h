@@ -401,7 +401,7 @@ class TParameters {
   // EDatabaseError for a missing connection or a server/link error.
   bool Refresh();
 
-  int Count() const noexcept { return static_cast<int>(items_.size()); }
+  int Count() const noexcept;  // the visible parameters (the hidden refcursor excluded)
   TParameter& Items(int Index);  // throws NotFound when out of range
   TParameter& operator[](int Index) { return Items(Index); }
   // By name, "@" included, compared without regard to ASCII case (as Delphi's
