@@ -181,6 +181,16 @@ bool TestLinkString(const std::string& ConnStr) {
   return ok;
 }
 
+void ResetDbLink() {
+  TdtDbLink& dm = dtDbLink();
+  dm.qryTask.Close();
+  dm.sqlproc_list_qry.Close();
+  dm.spbatbill.Close();
+  dm.spbatbill.SetTag(0);
+  dm.LocalDbLink.Close();
+  SetDbLinked(false);
+}
+
 bool GetDbLinked() { return LinkedSlot(); }
 void SetDbLinked(bool Linked) { LinkedSlot() = Linked; }
 

@@ -53,6 +53,9 @@ bool CheckDbLink();
 // Tries ConnStr on a temporary connection with a 1-second time-out.
 bool TestLinkString(const std::string& ConnStr);
 
+// Back to the state at program start: everything closed, nothing checked, not linked.
+void ResetDbLink();
+
 // The database-linked flag.
 bool GetDbLinked();
 void SetDbLinked(bool Linked);

@@ -171,8 +171,7 @@ class BindDbTest : public ::testing::Test {
   }
   void TearDown() override {
     FreeShareDataSetList();
-    dtDbLink().LocalDbLink.Close();
-    SetDbLinked(false);
+    ResetDbLink();
     ClearLastBillNo();
   }
   test::TestHome home;
