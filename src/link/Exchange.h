@@ -1,0 +1,51 @@
+#pragma once
+// The read and upload exchanges behind the polling cycle, and what both share: the end of
+// an exchange (error frame, daily log line, operation-log row) and the bound on frames
+// that a terminal keeps asking to be resent or keeps answering "WT" to.
+#include <cstdint>
+#include <string>
+
+#include "bridge/Catalogue.h"
+#include "link/Link.h"
+#include "link/LinkInterfaces.h"
+#include "link/ReadExchange.h"
+#include "link/UploadExchange.h"
+
+namespace qv {
+
+// The polling cycle's exchange handler. The bridge functions default to the database
+// bridge; tests pass their own.
+class TExchangeHandler : public IExchangeHandler {
+ public:
+  explicit TExchangeHandler(TLink& link) : link_(link) {}
+  void SetReadRow(TReadRowFn fn) { readRow_ = std::move(fn); }
+  void SetSaveRecord(TSaveRecordFn fn) { saveRecord_ = std::move(fn); }
+
+  int Send_Data_ToPDA(int iPDANo, const TStru_CmdList& cmd) override {
+    return qv::Send_Data_ToPDA(link_, iPDANo, cmd, readRow_);
+  }
+  int Save_Data_FrmPDA(int iPDANo, const TStru_CmdList& cmd) override {
+    return qv::Save_Data_FrmPDA(link_, iPDANo, cmd, saveRecord_);
+  }
+
+ private:
+  TLink& link_;
+  TReadRowFn readRow_;
+  TSaveRecordFn saveRecord_;
+};
+
+namespace exchange_detail {
+
+// The end of every exchange: nothing for 17; for any other non-zero code an "ER" frame with
+// the code and strResult (or the code's text); then the daily log line and the
+// operation-log row. Returns r.
+int Finish(TLink& link, int r, int iPDANo, const TStru_CmdList& cmd, const std::string& strResult);
+
+// True while one frame's repeats (resend requests, "WT", acknowledgements of another
+// frame number) still fit the budget: less than ReplyWaitMs since the frame was first sent.
+bool RepeatAllowed(TLink& link, uint32_t frameStart);
+
+std::string ExceptionText();
+
+}  // namespace exchange_detail
+}  // namespace qv

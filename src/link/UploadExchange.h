@@ -1,0 +1,45 @@
+#pragma once
+// The upload exchange: every record of every data frame becomes a parameter text that the
+// bridge saves; each frame is acknowledged after all of its records were saved.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "bridge/Catalogue.h"
+#include "link/Frames.h"
+#include "link/Link.h"
+
+namespace qv {
+
+// The bridge's save entry point (cb_Save_Data_SQLPROC); tests pass their own.
+using TSaveRecordFn = std::function<int(const char* strKind, int iPADNo,
+                                        const std::string& pDataStr, std::string& strResult,
+                                        bool bLast)>;
+
+constexpr size_t kOrderHeaderSize = 40;
+
+// Record size of an upload command code, 0 for a code no upload knows.
+size_t UploadRecordSize(uint16_t CmdCode);
+
+// The parameter text of one record (header: the kept RT-MEMU order header, used by RT-MEMU
+// dish records only). Empty optional when the order time cannot be converted.
+std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
+                                           const uint8_t* header);
+
+// Seconds after 1980-01-01 00:00:00 as "YYYYMMDDhhnnss"; empty optional for a negative count.
+std::optional<std::string> SecondsToOpTime(int32_t seconds);
+
+// Converts and saves the records of one received frame (chg: iPDANo, iFrNo, payload).
+int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
+                       const TSaveRecordFn& saveRecord = {});
+
+// The upload exchange for the first data frame in the link's RecBuffer.
+int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
+                     const TSaveRecordFn& saveRecord = {});
+
+// The process-wide kept order header (zeroes until the first header frame).
+std::array<uint8_t, kOrderHeaderSize>& OrderHeader();
+
+}  // namespace qv
