@@ -347,7 +347,11 @@ class OdbcBackend final : public Backend {
         b.data.assign(cap, 0);
         std::memcpy(b.data.data(), v.data(), v.size());
         b.ind = sendsValue ? static_cast<SQLLEN>(v.size()) : SQL_NULL_DATA;
-        if (colSize == 0) colSize = std::max<SQLULEN>(v.size(), 1);
+        // The declared length counts server characters; the UTF-8 text may have more
+        // bytes (a Chinese character: 3 here, 2 in GBK). Never let the client truncate.
+        const bool text = p.DataType() == TFieldType::ftString || p.DataType() == TFieldType::ftFixedChar ||
+                          p.DataType() == TFieldType::ftUnknown;
+        if (text || colSize == 0) colSize = std::max<SQLULEN>({colSize, static_cast<SQLULEN>(v.size()), 1});
         if (p.DataType() == TFieldType::ftDateTime && colSize < 19) colSize = 23, digits = 3;
       }
       SQLRETURN rc = SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), io, b.ctype, sqlType, colSize, digits,

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "bridge/db/Db.h"
 
@@ -82,6 +83,93 @@ TEST(Odbc, ClosedConnectionOperationsThrow) {
   EXPECT_THROW(sp.Open(), EDatabaseError);
   EXPECT_THROW(sp.ParamByName("@iMTNo"), EDatabaseError);
   EXPECT_THROW(c.Execute("select 1"), EDatabaseError);
+}
+
+}  // namespace
+
+// The ODBC backend's mechanics (execute, fetch, SQLProcedureColumns, positional binding,
+// output parameters after SQLMoreResults) against the test PostgreSQL server through the
+// psqlODBC driver, when that driver is installed (Debian: odbc-postgresql). FreeTDS and
+// SQL Server cannot run here; this is the nearest real check of the ODBC code path.
+namespace {
+
+std::string PsqlOdbcString() {
+  const char* pg = std::getenv("QV_TEST_PG");
+  if (!pg || !*pg) return {};
+  std::string s = pg;
+  size_t h = s.find("host=");
+  if (h == std::string::npos) return {};
+  std::string host = s.substr(h + 5, s.find(' ', h) - h - 5);
+  return "Driver={PostgreSQL Unicode};Servername=" + host + ";Database=demo;UID=postgres";
+}
+
+TEST(Odbc, BackendMechanicsThroughPsqlOdbc) {
+  std::string cs = PsqlOdbcString();
+  if (cs.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  TADOConnection c(cs);
+  try {
+    c.Open();
+  } catch (const EDatabaseError& e) {
+    GTEST_SKIP() << "psqlODBC not usable (install odbc-postgresql to run this test): " << e.what();
+  }
+  EXPECT_EQ(c.Backend(), TBackend::ODBC);
+  std::string fn = "qvodbc" + std::to_string(getpid());
+  c.Execute("create function public." + fn +
+            "(a integer, b varchar, out r integer, out s varchar) language sql as $$ select a * 2, b || '!' $$");
+  struct Drop {
+    TADOConnection& c;
+    std::string fn;
+    ~Drop() {
+      try {
+        c.Execute("drop function public." + fn);
+      } catch (...) {
+      }
+    }
+  } drop{c, fn};
+
+  TADOQuery q(&c);
+  q.SetSQL("select 12.50::numeric(10,2) as f, 'ab'::char(4) as c, null::int as n, 0.1::float8 as d, "
+           "'凉菜'::text as z, '2024-01-02 03:04:05.250'::timestamp as t, g from generate_series(1, 300) g");
+  c.ResetRoundTrips();
+  q.Open();
+  EXPECT_EQ(c.RoundTrips(), 1u);
+  ASSERT_EQ(q.RecordCount(), 300);
+  EXPECT_EQ(q.FieldByName("f").AsString(), "12.5");
+  EXPECT_EQ(q.FieldByName("c").AsString(), "ab  ");
+  EXPECT_TRUE(q.FieldByName("n").IsNull());
+  EXPECT_EQ(q.FieldByName("d").AsString(), "0.1");
+  EXPECT_EQ(q.FieldByName("z").AsString(), "凉菜");
+  EXPECT_EQ(q.FieldByName("t").AsString(), "2024-01-02 03:04:05");
+  EXPECT_TRUE(q.Locate("g", "300"));
+
+  TADOStoredProc sp(&c);
+  sp.SetProcedureName(fn);
+  ASSERT_TRUE(sp.Parameters().Refresh());
+  ASSERT_EQ(sp.Parameters().Count(), 4);
+  EXPECT_EQ(sp.Parameters()[0].DataType(), TFieldType::ftInteger);
+  EXPECT_EQ(sp.Parameters()[2].Direction(), TParameterDirection::pdOutput);  // SQL Server reports INPUT_OUTPUT
+  sp.ParamByName("a").SetString("21");
+  EXPECT_THROW(sp.ParamByName("a").SetString("x"), EDatabaseError);
+  sp.ParamByName("b").SetString("凉菜");
+  c.ResetRoundTrips();
+  sp.ExecProc();
+  EXPECT_EQ(c.RoundTrips(), 1u);
+  EXPECT_EQ(sp.ParamByName("r").AsInteger(), 42);
+  EXPECT_EQ(sp.ParamByName("s").AsString(), "凉菜!");
+
+  TADOStoredProc missing(&c);
+  missing.SetProcedureName(fn + "_none");
+  EXPECT_FALSE(missing.Parameters().Refresh());
+
+  q.SetSQL("select * from no_such_table_qv");
+  try {
+    q.Open();
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Kind(), TErrorKind::General);
+    EXPECT_NE(std::string(e.what()).find("no_such_table_qv"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(c.Connected());
 }
 
 }  // namespace
