@@ -71,7 +71,8 @@ $$;
 
 CREATE FUNCTION qv_new_bill_no() RETURNS varchar
 LANGUAGE sql VOLATILE AS $$
-  SELECT to_char(localtimestamp, 'YYYYMMDD') || lpad((nextval('bill_no_seq') % 10000)::text, 4, '0')
+  SELECT to_char(localtimestamp, 'YYYYMMDD') || lpad(n::text, greatest(4, length(n::text)), '0')
+    FROM (SELECT nextval('bill_no_seq') AS n) s
 $$;
 
 -- Amount of one line: weighed lines count their weight, gifts nothing.
@@ -681,10 +682,29 @@ BEGIN
 
   SELECT order_id, bill_no INTO v_order, v_bill FROM order_header
    WHERE terminal_no = v_term AND table_no = v_table AND op_code = v_op AND op_time = v_time;
+  IF v_order IS NOT NULL
+     AND EXISTS (SELECT 1 FROM bill_line WHERE order_id = v_order AND rec_no = "@iRecNo") THEN
+    "@iResult" := 0; "@strResult" := '点菜成功(重复记录)'; RETURN;
+  END IF;
+
+  -- check the dish before anything is created for it
+  SELECT * INTO d FROM dish WHERE dish_code = v_code;
+  IF NOT FOUND AND v_temp = 0 THEN
+    "@iResult" := 126; "@strResult" := qv_msg(126) || ':' || v_code; RETURN;
+  END IF;
+  v_name := CASE WHEN d.dish_code IS NOT NULL AND v_temp = 0 THEN d.dish_name
+                 ELSE coalesce(nullif(qv_txt("@cDishName"), ''), '临时菜') END;
+  SELECT * INTO so FROM sold_out WHERE dish_code = v_code FOR UPDATE;
   IF FOUND THEN
-    IF EXISTS (SELECT 1 FROM bill_line WHERE order_id = v_order AND rec_no = "@iRecNo") THEN
-      "@iResult" := 0; "@strResult" := '点菜成功(重复记录)'; RETURN;
+    IF so.qty_left <= 0 THEN
+      "@iResult" := 127; "@strResult" := qv_msg(127) || ':' || v_name; RETURN;
     END IF;
+    IF so.qty_left < "@fQty" THEN
+      "@iResult" := 127; "@strResult" := v_name || '仅剩' || trim_scale(so.qty_left); RETURN;
+    END IF;
+  END IF;
+
+  IF v_order IS NOT NULL THEN
     SELECT state INTO v_state FROM bill WHERE bill_no = v_bill FOR UPDATE;
     IF v_state <> 0 THEN
       "@iResult" := 124; "@strResult" := qv_msg(124) || ':' || v_table; RETURN;
@@ -713,23 +733,6 @@ BEGIN
             coalesce("@bFastFlag", 0), coalesce("@iRecCount", 0),
             CASE WHEN qv_num_ok("@fTotalSum", 10000000000) THEN "@fTotalSum" ELSE 0 END)
     RETURNING order_id INTO v_order;
-  END IF;
-
-  SELECT * INTO d FROM dish WHERE dish_code = v_code;
-  IF NOT FOUND AND v_temp = 0 THEN
-    "@iResult" := 126; "@strResult" := qv_msg(126) || ':' || v_code; RETURN;
-  END IF;
-  v_name := CASE WHEN d.dish_code IS NOT NULL AND v_temp = 0 THEN d.dish_name
-                 ELSE coalesce(nullif(qv_txt("@cDishName"), ''), '临时菜') END;
-
-  SELECT * INTO so FROM sold_out WHERE dish_code = v_code FOR UPDATE;
-  IF FOUND THEN
-    IF so.qty_left <= 0 THEN
-      "@iResult" := 127; "@strResult" := qv_msg(127) || ':' || v_name; RETURN;
-    END IF;
-    IF so.qty_left < "@fQty" THEN
-      "@iResult" := 127; "@strResult" := v_name || '仅剩' || trim_scale(so.qty_left); RETURN;
-    END IF;
   END IF;
 
   SELECT coalesce(max(line_no), 0) + 1 INTO v_line FROM bill_line WHERE bill_no = v_bill;

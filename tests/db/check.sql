@@ -226,6 +226,42 @@ BEGIN
   END IF;
 END $$;
 
+-- ------------------------------------------------------------- fast food, limited dishes
+DO $$
+DECLARE r integer; s varchar; n integer; q numeric;
+BEGIN
+  -- a fast-food order opens its free table itself
+  CALL "MT_Ins_Order_Dish"('4', 'C01', '004', '', 0, 1, '20261210120000', 2, 0,
+       1, '03003', '', '', '', 3, 0, 58, 0, 0, '0', 0, 0, r, s);
+  PERFORM pg_temp.expect('fast-food order', r, 0);
+  SELECT state INTO n FROM dining_table WHERE table_no = 'C01';
+  PERFORM pg_temp.expect('fast-food table opened', n, 1);
+  SELECT qty_left INTO q FROM sold_out WHERE dish_code = '03003';
+  PERFORM pg_temp.expect('portions left', q, 2.000);
+  CALL "MT_Ins_Order_Dish"('4', 'C01', '004', '', 0, 1, '20261210120000', 2, 0,
+       2, '03003', '', '', '', 3, 0, 58, 0, 0, '0', 0, 0, r, s);
+  PERFORM pg_temp.expect('more than is left', r, 127);
+  CALL "MT_Ins_Order_Dish"('4', 'C01', '004', '', 0, 1, '20261210120000', 2, 0,
+       2, '03003', '', '', '', 2, 0, 58, 0, 0, '0', 0, 0, r, s);
+  PERFORM pg_temp.expect('the last portions', r, 0);
+  -- the resent record that took the last portions is still acknowledged, and takes nothing
+  CALL "MT_Ins_Order_Dish"('4', 'C01', '004', '', 0, 1, '20261210120000', 2, 0,
+       2, '03003', '', '', '', 2, 0, 58, 0, 0, '0', 0, 0, r, s);
+  PERFORM pg_temp.expect('resent last portions', r, 0);
+  SELECT qty_left INTO q FROM sold_out WHERE dish_code = '03003';
+  PERFORM pg_temp.expect('sold out now', q, 0.000);
+  SELECT count(*) INTO n FROM bill_line l JOIN dining_table t ON t.bill_no = l.bill_no WHERE t.table_no = 'C01';
+  PERFORM pg_temp.expect('fast-food lines', n, 2);
+  -- a refused first record creates no order and opens no table
+  CALL "MT_Ins_Order_Dish"('4', 'C02', '004', '', 0, 1, '20261210120500', 1, 0,
+       1, '03003', '', '', '', 1, 0, 58, 0, 0, '0', 0, 0, r, s);
+  PERFORM pg_temp.expect('sold out for the next guest', r, 127);
+  SELECT state INTO n FROM dining_table WHERE table_no = 'C02';
+  PERFORM pg_temp.expect('C02 still free', n, 0);
+  SELECT count(*) INTO n FROM order_header WHERE table_no = 'C02';
+  PERFORM pg_temp.expect('no order for C02', n, 0);
+END $$;
+
 -- ------------------------------------------------------------- stocktaking
 DO $$
 DECLARE r integer; s varchar; n integer; q numeric; stock0 numeric;
@@ -319,6 +355,67 @@ BEGIN
   CALL "pda_get_org_inf"(7, '001', 3, r, s, c);
   PERFORM pg_temp.expect('bad organisation type', r, 116);
   PERFORM pg_temp.expect('bad organisation type rows', pg_temp.cursor_rows(c), 0);
+END $$;
+
+-- ------------------------------------------------------------- no procedure raises on odd input
+-- Every procedure is called the access layer's way (text cast to the declared types) with
+-- empty, absurd and plausible values; failures must come back as "@iResult", not as errors.
+DO $$
+DECLARE
+  p record;
+  prof integer;
+  args text;
+  vals text[];
+  v text;
+  i integer;
+  r record;
+  nm text;
+  ty text;
+  long_text text := repeat('湘,"x', 12);
+BEGIN
+  FOR p IN SELECT pr.oid, pr.proname, pr.proargnames AS names,
+                  (SELECT array_agg(format_type(t, NULL) ORDER BY o)
+                     FROM unnest(pr.proallargtypes) WITH ORDINALITY AS u(t, o)) AS types
+             FROM pg_proc pr
+            WHERE pr.pronamespace = 'public'::regnamespace AND pr.prokind = 'p'
+            ORDER BY pr.proname
+  LOOP
+    FOR prof IN 1 .. 4 LOOP
+      args := ''; vals := '{}';
+      FOR i IN 1 .. array_length(p.names, 1) LOOP
+        nm := p.names[i]; ty := p.types[i];
+        v := CASE
+          WHEN nm = '@iResult' THEN '0'
+          WHEN nm = '@strResult' THEN ''
+          WHEN nm = '@rs' THEN NULL
+          WHEN ty IN ('integer', 'smallint') THEN (ARRAY['0', '-1', '2147483647', '1'])[prof]
+          WHEN ty = 'numeric' THEN (ARRAY['0', 'NaN', '1e30', '1'])[prof]
+          WHEN prof = 1 THEN ''
+          WHEN prof = 2 THEN long_text
+          WHEN prof = 3 THEN '-Infinity'
+          WHEN nm IN ('@cTableNo', '@cDestTableNo') THEN 'A0' || (i % 9 + 1)
+          WHEN nm IN ('@cOpCode', '@cUserCode', '@cShopNo', '@cPlanCode', '@cWaiterCode') THEN '001'
+          WHEN nm = '@dtOpTime' THEN '20261210120000'
+          WHEN nm = '@cDishCode' THEN '02002'
+          WHEN nm = '@cStrCode' THEN 'G00001'
+          WHEN nm IN ('@cDiscFlag', '@iOpType', '@cDishState') THEN '1'
+          ELSE '9' END;
+        vals := vals || v;
+        args := args || CASE WHEN i > 1 THEN ', ' ELSE '' END || '$' || i || '::' || ty;
+      END LOOP;
+      BEGIN
+        EXECUTE format('CALL %I(%s)', p.proname, args) INTO r USING
+          vals[1], vals[2], vals[3], vals[4], vals[5], vals[6], vals[7], vals[8], vals[9], vals[10],
+          vals[11], vals[12], vals[13], vals[14], vals[15], vals[16], vals[17], vals[18], vals[19],
+          vals[20], vals[21], vals[22], vals[23], vals[24], vals[25];
+      EXCEPTION WHEN OTHERS THEN
+        RAISE EXCEPTION 'check failed: % (input set %) raised: %', p.proname, prof, SQLERRM;
+      END;
+      IF r."@iResult" IS NULL OR r."@strResult" IS NULL THEN
+        RAISE EXCEPTION 'check failed: % (input set %) left a NULL result: %', p.proname, prof, r;
+      END IF;
+    END LOOP;
+  END LOOP;
 END $$;
 
 ROLLBACK;
