@@ -186,6 +186,14 @@ BEGIN
   PERFORM pg_temp.expect('A01 free after move', n, 0);
   SELECT count(*) INTO n FROM dining_table WHERE table_no = 'A02' AND bill_no = v_bill AND state = 1;
   PERFORM pg_temp.expect('A02 holds the bill', n, 1);
+  -- a record of the first order resent after the move still adds nothing
+  CALL "MT_Ins_Order_Dish"('3', 'A01', '003', '少辣', 0, 0, '20261210113000', 2, 64,
+       2, '06001', '米饭', '碗', '', 4, 0, 2, 0, 0, '1', 0, 0, r, s);
+  PERFORM pg_temp.expect('resend after move', r, 0);
+  SELECT count(*) INTO n FROM bill_line WHERE bill_no = v_bill;
+  PERFORM pg_temp.expect('lines after resend after move', n, 3);
+  SELECT state INTO n FROM dining_table WHERE table_no = 'A01';
+  PERFORM pg_temp.expect('A01 still free', n, 0);
 
   -- merge A05 (seeded, 3 lines) into A02 (2 lines)
   CALL "MT_Ins_Chg_Table"(3, 'A05', 'A02', '003', 1, r, s);
