@@ -156,6 +156,14 @@ int main(int argc, char** argv) {
       Print("upload W-PDIN, first", Upload(6, 200));
       Print("upload W-PDIN, again", Upload(7, 200));
     }
+    // The demo database's own dish list, when the server holds it.
+    qv::FreeShareDataSetList();
+    qv::ResetDbLink();
+    if (qv::ConnectDatabase(server)) {
+      qv::TADOStoredProc probe(&qv::dtDbLink().LocalDbLink);
+      probe.SetProcedureName("MT_Get_Dish_Info");
+      if (qv::dtDbLink().SQL_OBJ_EXISTS(probe) == 0) Print("W-PLU read, given database", ReadPlu(8));
+    }
     qv::FreeShareDataSetList();
     qv::ResetDbLink();
     admin.Execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");

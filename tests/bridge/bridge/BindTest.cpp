@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 
@@ -272,6 +274,46 @@ TEST_F(BindDbTest, MissingFieldGivesEightAndLogs) {
   EXPECT_FALSE(ds.Active());
   fields.push_back("1");
   EXPECT_EQ(bindSQLProc(ds, 3, "RT-MEMU", fields, iResult, strResult), 0);
+}
+
+// The demo database's own document procedures: an upload carrying two documents leaves
+// each posted exactly once.
+TEST_F(BindDbTest, DemoUploadOfTwoDocumentsPostsEachOnce) {
+  const std::string shop = demo->Scalar("select shop_code from shop where is_current");
+  const auto goods = demo->Query("select goods_code from goods order by goods_code limit 2");
+  ASSERT_FALSE(shop.empty());
+  ASSERT_EQ(goods.size(), 2u);
+  SysSet().ShopNO = shop;
+  const int terminal = 9000 + static_cast<int>(getpid() % 1000);
+  const std::string tag = "T" + std::to_string(getpid());
+  const std::string docA = tag + "A", docB = tag + "B";
+  const std::string cleanup = "delete from stock_bill where terminal_no = " +
+                              std::to_string(terminal) + " and bill_no like '" + tag + "%'";
+  demo->Exec(cleanup);
+  ASSERT_TRUE(ConnectDatabase(test::DemoConnStr()));
+
+  std::string result;
+  auto save = [&](const std::string& doc, const std::string& code, bool last) {
+    return cb_Save_Data_SQLPROC("W-GATHER", terminal,
+                                "\"" + doc + "\",\"\",\"" + code + "\",2,1.50", result, last);
+  };
+  EXPECT_EQ(save(docA, goods[0][0], false), 0) << result;
+  EXPECT_EQ(save(docA, goods[1][0], false), 0) << result;
+  EXPECT_EQ(save(docB, goods[0][0], false), 0) << result;
+  EXPECT_EQ(save(docB, goods[1][0], true), 0) << result;
+
+  const auto rows = demo->Query(
+      "select b.bill_no, b.post_count::text, b.state::text,"
+      " (select count(*) from stock_post_log l where l.bill_id = b.bill_id)::text,"
+      " (select count(*) from stock_bill_line l where l.bill_id = b.bill_id)::text"
+      " from stock_bill b where b.terminal_no = " + std::to_string(terminal) +
+      " and b.bill_no like '" + tag + "%' order by b.bill_no");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_THAT(rows[0], ElementsAreArray({docA, std::string("1"), std::string("1"),
+                                         std::string("1"), std::string("2")}));
+  EXPECT_THAT(rows[1], ElementsAreArray({docB, std::string("1"), std::string("1"),
+                                         std::string("1"), std::string("2")}));
+  demo->Exec(cleanup);
 }
 
 }  // namespace
