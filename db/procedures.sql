@@ -752,8 +752,10 @@ BEGIN
   IF so.dish_code IS NOT NULL THEN
     UPDATE sold_out SET qty_left = qty_left - "@fQty" WHERE dish_code = v_code;
   END IF;
-  UPDATE order_header SET received = received + 1 WHERE order_id = v_order;
-  "@iResult" := 0; "@strResult" := '点菜成功';
+  UPDATE order_header SET received = received + 1 WHERE order_id = v_order
+  RETURNING received, rec_count INTO n, v_line;
+  "@iResult" := 0;
+  "@strResult" := CASE WHEN n = v_line THEN '点菜完成,共' || n || '道' ELSE '点菜成功' END;
 END $$;
 
 -- Reduces the dish's lines on the table's bill, newest first, and keeps the reason.

@@ -88,6 +88,7 @@ BEGIN
   CALL "MT_Ins_Order_Dish"('3', 'A01', '003', '少辣', 0, 0, '20261210113000', 2, 64,
        2, '06001', '米饭', '碗', '', 4, 0, 2, 0, 0, '1', 0, 0, r, s);
   PERFORM pg_temp.expect('order record 2', r, 0);
+  PERFORM pg_temp.expect('order complete text', s, '点菜完成,共2道'::varchar);
   CALL "MT_Ins_Order_Dish"('3', 'A01', '003', '少辣', 0, 0, '20261210113000', 2, 64,
        1, '02002', '辣椒炒肉', '份', '', 2, 0, 32, 0, 0, '0', 0, 0, r, s);
   PERFORM pg_temp.expect('resent record 1', r, 0);
@@ -268,6 +269,24 @@ BEGIN
   PERFORM pg_temp.expect('C02 still free', n, 0);
   SELECT count(*) INTO n FROM order_header WHERE table_no = 'C02';
   PERFORM pg_temp.expect('no order for C02', n, 0);
+END $$;
+
+-- ------------------------------------------------------------- weighed dish
+DO $$
+DECLARE r integer; s varchar; q numeric; v_bill varchar;
+BEGIN
+  CALL "MT_Ins_Op_Table"(3, 'A10', '2', '', '', '003', 0, r, s);
+  SELECT bill_no INTO v_bill FROM dining_table WHERE table_no = 'A10';
+  CALL "MT_Ins_Order_Dish"('3', 'A10', '003', '清蒸', 0, 0, '20261210121000', 1, 48,
+       1, '04002', '活鲈鱼', '条', '', 1, 0, 48, 0, 0, '0', 0, 1, r, s);
+  PERFORM pg_temp.expect('order the fish', r, 0);
+  CALL "MT_Ins_Weight_Check"(3, 'A10', '04002', '', 0, '003', r, s);
+  PERFORM pg_temp.expect('zero weight', r, 128);
+  CALL "MT_Ins_Weight_Check"(3, 'A10', '04002', '', 1.5, '003', r, s);
+  PERFORM pg_temp.expect('weigh the fish', r, 0);
+  PERFORM pg_temp.expect('priced by weight', qv_bill_gross(v_bill), 72.00);
+  CALL "MT_Ins_Weight_Check"(3, 'A10', '02002', '', 1.5, '003', r, s);
+  PERFORM pg_temp.expect('weigh a dish not ordered', r, 130);
 END $$;
 
 -- ------------------------------------------------------------- stocktaking
