@@ -1,0 +1,23 @@
+#pragma once
+// The link's port seam over a serial component.
+#include "link/LinkInterfaces.h"
+#include "serial/Comm.h"
+
+namespace qv {
+
+class TCommLinkPort : public ILinkPort {
+ public:
+  explicit TCommLinkPort(TComm& comm) : comm_(comm) {}
+  bool WriteCommData(const uint8_t* data, uint32_t count) override;
+  TLinkDtr DtrControl() const override;
+  void SetDtrControl(TLinkDtr value) override;
+
+ private:
+  TComm& comm_;
+};
+
+// The designed line settings of the base-station ports: COM2, 9600 8N1, DTR and RTS on,
+// 1 ms read interval; the dialog's port also takes incoming XON/XOFF.
+void DesignBasePort(TComm& comm, bool inXonXoff);
+
+}  // namespace qv

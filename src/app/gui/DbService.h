@@ -1,0 +1,38 @@
+#pragma once
+// What the window needs of the database layer: the connection string, connect, the link
+// check, the connection test, the linked flag and the idle-pool sweep.
+#include <memory>
+#include <string>
+
+namespace qv {
+
+class IDbService {
+ public:
+  virtual ~IDbService() = default;
+  virtual std::string GetConnectionString() = 0;
+  virtual bool ConnectDatabase(const std::string& connStr) = 0;
+  virtual bool CheckDbLink() = 0;
+  // A temporary connection with a 1-second time-out.
+  virtual bool TestLinkString(const std::string& connStr) = 0;
+  virtual bool GetDbLinked() = 0;
+  virtual void SetDbLinked(bool linked) = 0;
+  virtual void FreeDataSetLink() = 0;
+};
+
+// For a build without the database bridge: nothing ever connects, so the window shows
+// the link as down and keeps logging failed reconnects.
+class TNoDbService : public IDbService {
+ public:
+  std::string GetConnectionString() override { return {}; }
+  bool ConnectDatabase(const std::string&) override { return false; }
+  bool CheckDbLink() override { return false; }
+  bool TestLinkString(const std::string&) override { return false; }
+  bool GetDbLinked() override { return false; }
+  void SetDbLinked(bool) override {}
+  void FreeDataSetLink() override {}
+};
+
+// The bridge's data module when this build has it, else TNoDbService.
+std::unique_ptr<IDbService> MakeDbService();
+
+}  // namespace qv

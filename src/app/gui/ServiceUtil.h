@@ -1,0 +1,34 @@
+#pragma once
+// Small pieces the window and the dialogs share.
+#include <QMessageBox>
+#include <QString>
+#include <string>
+
+namespace qv {
+
+inline constexpr const char* kAppTitle = "433无线服务程序";
+inline constexpr const char* kVersion = "V3.06.160822";
+
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string S(const QString& s) { return s.toStdString(); }
+
+// Text for a port-open result.
+std::string GetStartCommMsg(int code);
+
+// "//./" in front of a port name whose text from the fourth character on is a number of
+// 10 or more (COM12 -> //./COM12); any other name unchanged.
+std::string ServicePortName(const std::string& name);
+
+// The optional port provider libextrares.so (program directory first, then the library
+// path): GetComPort(2), or -1 when there is no library or no export.
+int GetExtComPort();
+
+// A modal message box with the given title, text, icon, buttons and default button;
+// returns the button chosen.
+int MsgBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+           QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+           QMessageBox::StandardButton def = QMessageBox::NoButton);
+// A plain notice titled with the application title.
+void ShowMessage(QWidget* parent, const QString& text);
+
+}  // namespace qv

@@ -1,0 +1,28 @@
+#include "app/gui/SingleInstance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace qv {
+
+std::string InstanceLockPath() {
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  std::string d = dir && *dir ? dir : "/tmp";
+  if (d.back() != '/') d += '/';
+  return d + "Quorvex.lock";
+}
+
+bool AcquireSingleInstance(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  return true;  // the descriptor stays open; the kernel drops the lock at exit
+}
+
+}  // namespace qv

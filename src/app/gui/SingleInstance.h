@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+namespace qv {
+
+// The lock file of the single running copy: $XDG_RUNTIME_DIR/Quorvex.lock, else
+// /tmp/Quorvex.lock.
+std::string InstanceLockPath();
+
+// Takes an exclusive lock on path and keeps it for the life of the process; false when
+// another process holds it (or the file cannot be opened).
+bool AcquireSingleInstance(const std::string& path);
+
+}  // namespace qv
