@@ -38,8 +38,8 @@ enum class TErrorKind {
 };
 
 // The text that ADO/SQLOLEDB put into a lost-link error on Chinese Windows; every
-// TErrorKind::LinkLost message contains it, so that the global handler's rule of
-// Part 3.1 ("一般性网络错误" in the message clears the linked flag) works unchanged.
+// TErrorKind::LinkLost message contains it, so that the global handler's rule
+// ("一般性网络错误" in the message clears the linked flag) works unchanged.
 inline constexpr std::string_view kNetworkErrorText = "一般性网络错误";
 
 class EDatabaseError : public std::runtime_error {
@@ -277,7 +277,7 @@ class TCustomADODataSet {
 
   int FieldCount() const noexcept;
   TField& Fields(int Index);  // throws NotFound for an index out of range
-  // Column by name, compared without regard to ASCII case (Part 2.3). Throws NotFound
+  // Column by name, compared without regard to ASCII case, as the record formatting expects. Throws NotFound
   // ("Field 'x' not found") when the result has no such column, State when closed.
   TField& FieldByName(std::string_view Name);
   TField* FindField(std::string_view Name) noexcept;  // nullptr when absent

@@ -15,7 +15,7 @@ struct Case {
 
 TEST(ConnString, BackendChoiceAndTranslation) {
   const Case cases[] = {
-      // Part 2.6's four shapes with SQL logins, as GetConnectionString builds them
+      // The four shapes with SQL logins, as GetConnectionString builds them
       {"Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;Password=pw;Data Source=10.0.0.5,1500",
        TBackend::ODBC,
        "Driver=FreeTDS;Server=10.0.0.5;Port=1500;Database=vqerp;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
