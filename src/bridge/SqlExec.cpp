@@ -32,8 +32,9 @@ void ReadOutputs(TADOStoredProc& ds, int& iResult, std::string& strResult) {
 struct TReleaseGuard {
   TShareDataSetPtr entry;
   bool release = false;
+  bool byFreeFlag = false;
   ~TReleaseGuard() {
-    if (release && entry) FreeShareData(*entry);
+    if (entry && (release || (byFreeFlag && entry->getFreeFlag()))) FreeShareData(*entry);
   }
 };
 
@@ -102,6 +103,8 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
     WriteResultLog("getShareDataset return false");
     return 7;
   }
+  // The entry's free flag decides, when the call ends, whether it goes back to the pool.
+  guard.byFreeFlag = true;
   try {
     TADOStoredProc& ds = *guard.entry->getDataSet();
     int flag = -1;
@@ -128,11 +131,11 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
       }
       if (!ds.Active()) {
         WriteResultLog(Cmd + " readPLUSQLProc not Active");
-        guard.release = true;
+        guard.entry->setFreeFlag(true);
       } else if (ds.RecordCount() < 1) {
         WriteResultLog(Cmd + " readPLUSQLProc RecordCount<1");
         if (DataFlag != nullptr) *DataFlag = 0;
-        guard.release = true;
+        guard.entry->setFreeFlag(true);
       } else {
         ds.First();
         if (!ORG_DATA_FROM_DB(ds, Cmd, result, RecordText, DataFlag)) return result;
@@ -145,7 +148,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
       if (ds.RecordCount() > 0) ds.Next();
       if (ds.Eof() || ds.RecordCount() < 1) {
         if (DataFlag != nullptr) *DataFlag = 0;
-        guard.release = true;
+        guard.entry->setFreeFlag(true);
       } else if (!ORG_DATA_FROM_DB(ds, Cmd, result, RecordText, DataFlag)) {
         WriteResultLog("getdata() return false!");
         return result;

@@ -153,6 +153,16 @@ TEST_F(ExecTest, ProcedureResultAndEmptyResult) {
   EXPECT_THAT(home.ResultLog(), Contains("W-DEPT readPLUSQLProc RecordCount<1"));
 }
 
+TEST_F(ExecTest, MissingDataFlagRunsAsANewExecution) {
+  Sql(kSortInfo);
+  Connect();
+  std::string text, result;
+  EXPECT_EQ(cb_Read_Data_SQLPROC("w-dept", 5, text, nullptr, result), 0);
+  EXPECT_EQ(text, "\"01\",\"凉菜\"");
+  EXPECT_THAT(home.ResultLog(), Contains("Assigned(DataFlag) return false!"));
+  EXPECT_THAT(home.ResultLog(), Contains("DataFlag^=-1"));
+}
+
 TEST_F(ExecTest, ProcedureWithoutResultSetLeavesTheFlag) {
   Sql(R"(CREATE PROCEDURE "MT_Ins_User_Login"("@iMTNo" integer, "@cCorpCode" varchar,
          "@cDevCode" varchar, "@cUserCode" varchar, "@cUserPsw" varchar, %OUTNOROWS%)
