@@ -174,6 +174,15 @@ int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::st
   }
   // The upload hands its dataset back after its last record, whatever that record gave.
   guard.release = bLast;
+  // After the last record nothing of this upload is left to post; a number kept beyond it
+  // would be posted again (under whichever terminal uploads next) when a request arrives
+  // without a poll in between.
+  struct TForgetBill {
+    bool forget;
+    ~TForgetBill() {
+      if (forget) ClearLastBillNo();
+    }
+  } forgetBill{bLast && getBillType(Cmd) >= 0};
   try {
     TADOStoredProc& ds = *guard.entry->getDataSet();
     if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != 0)

@@ -377,6 +377,16 @@ TEST_F(UploadTest, TwoDocumentsArePostedOnceEach) {
   EXPECT_THAT(home.ResultLog(), Contains("SQLProc Exec cBillNO:A"));
 }
 
+TEST_F(UploadTest, NextUploadWithoutPollDoesNotPostTheLastDocumentAgain) {
+  EXPECT_EQ(Save("W-PDIN", "A", "g1", false, 21), 0);
+  EXPECT_EQ(Save("W-PDIN", "A", "g2", true, 21), 0);
+  EXPECT_EQ(LastBillNo(), "");
+  // Another terminal's upload follows before any poll has cleared the number.
+  EXPECT_EQ(Save("W-PDIN", "C", "g1", false, 22), 0);
+  EXPECT_EQ(Save("W-PDIN", "C", "g2", true, 22), 0);
+  EXPECT_THAT(Calls(), ElementsAre("ins:A", "ins:A", "post:A", "ins:C", "ins:C", "post:C"));
+}
+
 TEST_F(UploadTest, SameNumberAndEmptyNumberPostNothingExtra) {
   EXPECT_EQ(Save("W-PDSTORE", "C", "g1", false), 0);
   EXPECT_EQ(Save("W-PDSTORE", "C", "g2", true), 0);
