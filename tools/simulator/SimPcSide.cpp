@@ -1,0 +1,27 @@
+#include "SimPcSide.h"
+
+#include <chrono>
+
+namespace qv::sim {
+
+uint32_t TQueuePump::GetTickCount() {
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+TPcSide::TPcSide(const std::string& path) {
+  comm.SetCommName(path);
+  comm.SetBaudRate(115200);
+  comm.SetReadIntervalTimeout(1);
+  comm.SetOutx_XonXoffFlow(false);
+  comm.SetInx_XonXoffFlow(false);
+  comm.OnReceiveData = [this](TComm*, const uint8_t* b, uint16_t n) { link.OnReceiveData(b, n); };
+  link.SetPort(&port);
+  link.SetPump(&pump);
+  started = comm.StartComm();
+}
+
+TPcSide::~TPcSide() { comm.StopComm(); }
+
+}  // namespace qv::sim
