@@ -8,4 +8,7 @@ if(TARGET qv_exchange)
 
   qv_add_gtest(test_link_exchange ${_x}/PackTest.cpp ${_x}/UploadTextTest.cpp ${_x}/FlowTest.cpp)
   target_link_libraries(test_link_exchange PRIVATE qv_exchange_testsupport)
+
+  qv_add_gtest(test_link_exchange_db ${_x}/OrderingSessionTest.cpp ${_x}/StockSessionTest.cpp)
+  target_link_libraries(test_link_exchange_db PRIVATE qv_exchange_testsupport)
 endif()
