@@ -126,8 +126,9 @@ const std::vector<BindCase>& Cases() {
         {"RT-DISC", R"("A1",1,90,"P01","OP1")", "MT_Ins_Bill_Disc",
          {{"@iMTNo", "12"}, {"@cTableNo", "A1"}, {"@cDiscFlag", "1"}, {"@iDiscRate", "90"},
           {"@cPlanCode", "P01"}, {"@cOpCode", "OP1"}}},
-        {"RT-VIP", R"("V123","OP1")", "MT_Ins_Vip_Query",
-         {{"@iMTNo", "12"}, {"@cValue", "V123"}, {"@cOpCode", "OP1"}}},
+        // Quotes, backslashes and statement separators reach the procedure as plain text.
+        {"RT-VIP", R"x("V'1\;--)","OP1")x", "MT_Ins_Vip_Query",
+         {{"@iMTNo", "12"}, {"@cValue", "V'1\\;--)"}, {"@cOpCode", "OP1"}}},
         {"RT-WEIGHT", R"("A1","D01","F1",2.25,"OP1")", "MT_Ins_Weight_Check",
          {{"@iMTNo", "12"}, {"@cTableNo", "A1"}, {"@cDishCode", "D01"}, {"@cFlowID", "F1"},
           {"@fWeight", "2.25"}, {"@cOpCode", "OP1"}}},
