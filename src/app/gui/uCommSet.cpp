@@ -15,6 +15,7 @@
 #include "app/core/Text.h"
 #include "app/gui/QtCommDispatcher.h"
 #include "app/gui/ServiceUtil.h"
+#include "link/BaseStation.h"
 #include "link/Frames.h"
 #include "link/ResultCodes.h"
 
@@ -185,11 +186,12 @@ void TfrmCommSet::ChannelCommand(uint8_t cmd, uint8_t channel) {
   showTiptime(QString());
   SetBtnEnabled(false);
   try {
-    cmSet.SetDtrControl(TDtrControl::DtrEnable);
-    const uint8_t data[2] = {channel, 0};
-    SendCmdSet(cmd, 2, data);
-    if (link_.WaitReply(200) == RC_OK && link_.RecLen() > 8) {
-      cbbChannel->setCurrentText(QString::number(link_.RecBuffer()[8]));
+    // The dialog's port stays in configuration mode: no switch-over delay.
+    TBaseStation station(link_, false);
+    uint8_t value = 0;
+    const int r = cmd == BASE_SETCHANNEL ? station.SetChannel(channel, value) : station.ReadChannel(value);
+    if (r == RC_OK) {
+      cbbChannel->setCurrentText(QString::number(value));
       showTiptime(Q(iCmdToStr(cmd) + "-成功!"));
     }
   } catch (...) {
@@ -197,11 +199,11 @@ void TfrmCommSet::ChannelCommand(uint8_t cmd, uint8_t channel) {
   SetBtnEnabled(true);
 }
 
-void TfrmCommSet::btnReadChannelClick() { ChannelCommand(6, 0); }
+void TfrmCommSet::btnReadChannelClick() { ChannelCommand(BASE_READCHANNEL, 0); }
 
 void TfrmCommSet::btnSetChannelClick() {
   const int c = StrToIntDef(S(cbbChannel->currentText()), 1);
-  ChannelCommand(5, static_cast<uint8_t>(c));
+  ChannelCommand(BASE_SETCHANNEL, static_cast<uint8_t>(c));
 }
 
 void TfrmCommSet::btnSaveClick() {

@@ -26,6 +26,7 @@
 #include "app/core/Logging.h"
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
+#include "app/gui/ExchangeWiring.h"
 #include "app/gui/QtCommDispatcher.h"
 #include "app/gui/QtPump.h"
 #include "app/gui/ServiceUtil.h"
@@ -33,6 +34,7 @@
 #include "app/gui/uDownSet.h"
 #include "app/gui/uOtherSet.h"
 #include "app/gui/uPosSet.h"
+#include "link/BaseStation.h"
 #include "link/ResultCodes.h"
 
 namespace qv {
@@ -86,6 +88,9 @@ TfrmMain::TfrmMain(IDbService& db, QWidget* parent)
   };
   link_.SetPort(&port_);
   link_.SetPump(&QtPump());
+  exchange_ = MakeExchangeHandler(link_);
+  poller_.SetExchangeHandler(exchange_.get());
+  poller_.SetClearLastBillNo(ClearLastBillNoHook());
   OpLog().SetView(this);
   for (const TOpLogRow& row : OpLog().Rows()) RowAdded(row);
   FormCreate();
@@ -422,23 +427,9 @@ void TfrmMain::btnStartOrStopClick() {
   btnStartOrStop->setEnabled(true);
 }
 
-namespace {
-// Holds bPollIdle false for one base-station exchange.
-struct TPollHold {
-  bool& flag;
-  explicit TPollHold(bool& f) : flag(f) { flag = false; }
-  ~TPollHold() { flag = true; }
-};
-}  // namespace
-
 int TfrmMain::SetBaseChannel(uint8_t channel) {
-  TPollHold hold(poller_.bPollIdle);
   try {
-    port_.SetDtrControl(TLinkDtr::DtrEnable);
-    link_.Delay(100);
-    const uint8_t data[2] = {channel, 0};
-    link_.SendBaseCmd(5, 2, data);
-    if (link_.WaitReply(200) == RC_OK && link_.RecLen() > 8) return link_.RecBuffer()[8];
+    return TBaseStation(link_, true, &poller_.bPollIdle).SetBaseChannel(channel);
   } catch (...) {
     WriteErrLog("SetBaseChannel except:" + ExceptionText(std::current_exception()));
   }
@@ -446,13 +437,8 @@ int TfrmMain::SetBaseChannel(uint8_t channel) {
 }
 
 int TfrmMain::ReadBaseChannel() {
-  TPollHold hold(poller_.bPollIdle);
   try {
-    port_.SetDtrControl(TLinkDtr::DtrEnable);
-    link_.Delay(100);
-    const uint8_t data[2] = {0, 0};
-    link_.SendBaseCmd(21, 2, data);
-    if (link_.WaitReply(200) == RC_OK && link_.RecLen() > 8) return link_.RecBuffer()[8];
+    return TBaseStation(link_, true, &poller_.bPollIdle).ReadBaseChannel();
   } catch (...) {
     WriteErrLog("ReadBaseChannel except:" + ExceptionText(std::current_exception()));
   }
@@ -460,26 +446,17 @@ int TfrmMain::ReadBaseChannel() {
 }
 
 bool TfrmMain::ReadBaseInfo() {
-  TPollHold hold(poller_.bPollIdle);
   try {
     lblVerInf->hide();
     lblVerInf->clear();
     lblBaseNo->hide();
     lblBaseNo->clear();
-    port_.SetDtrControl(TLinkDtr::DtrEnable);
-    link_.Delay(100);
-    link_.SendBaseCmd(0xA0, 0, nullptr);
-    // Header (8 bytes), at least the version and number fields (20), sum and CR LF.
-    if (link_.WaitReply(200) != RC_OK || link_.RecLen() < 8 + 20 + 3) return false;
-    const uint8_t* data = link_.RecBuffer() + 8;
-    size_t n = 0;
-    while (n < 16 && data[n] != 0) ++n;
-    const std::string ver = GbkToUtf8(std::string(reinterpret_cast<const char*>(data), n));
-    const int id = static_cast<int32_t>(GetU32(data + 16));
-    SysSet().iBaseStationID = id;
-    lblVerInf->setText(Q(ver));
-    lblBaseNo->setText(QString::number(id));
-    DataLinkIni().WriteInteger("SysSet", "iBaseStationID", id);
+    TBaseInfo info;
+    if (!TBaseStation(link_, true, &poller_.bPollIdle).ReadBaseInfo(info)) return false;
+    SysSet().iBaseStationID = info.iStationNo;
+    lblVerInf->setText(Q(info.strVersion));
+    lblBaseNo->setText(QString::number(info.iStationNo));
+    DataLinkIni().WriteInteger("SysSet", "iBaseStationID", info.iStationNo);
     lblVerInf->show();
     lblBaseNo->show();
     return true;

@@ -165,6 +165,7 @@ class TfrmMain : public QMainWindow,
   TCommLinkPort port_;
   TLink link_;
   TPoller poller_;
+  std::unique_ptr<IExchangeHandler> exchange_;
   std::vector<std::string> posNoList_;
   bool trayAvailable_ = false;
 };

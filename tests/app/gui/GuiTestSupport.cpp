@@ -141,6 +141,23 @@ std::vector<std::vector<uint8_t>> TPtyStation::Frames() {
   return frames_;
 }
 
+std::vector<uint16_t> TPtyStation::TermWords() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<uint16_t> words;
+  size_t i = 0;
+  while (i + 16 <= raw_.size()) {
+    if (raw_[i] != 0x1B || raw_[i + 1] != 0x10) {
+      ++i;
+      continue;
+    }
+    const size_t len = raw_[i + 13] + 2u;
+    if (len < 16 || i + len > raw_.size()) break;
+    words.push_back(static_cast<uint16_t>(raw_[i + 10] | (raw_[i + 11] << 8)));
+    i += len;
+  }
+  return words;
+}
+
 void TPtyStation::Run() {
   std::vector<uint8_t> pending;
   while (!stop_) {
@@ -150,6 +167,10 @@ void TPtyStation::Run() {
     const ssize_t n = ::read(master_, buf, sizeof buf);
     if (n <= 0) continue;
     pending.insert(pending.end(), buf, buf + n);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      raw_.insert(raw_.end(), buf, buf + n);
+    }
     // Cut whole base-station command frames: AF AF 00 00 AF 80 cmd count data sum 0D 0A.
     for (;;) {
       size_t start = 0;

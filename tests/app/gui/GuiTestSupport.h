@@ -91,6 +91,7 @@ class TPtyStation {
   const std::string& SlavePath() const { return slave_; }
   void Answer(uint8_t cmd, std::vector<uint8_t> data);
   std::vector<std::vector<uint8_t>> Frames();  // base-station command frames received
+  std::vector<uint16_t> TermWords();           // command words of the terminal frames received
 
  private:
   void Run();
@@ -102,6 +103,7 @@ class TPtyStation {
   std::mutex mutex_;
   std::map<uint8_t, std::vector<uint8_t>> answers_;
   std::vector<std::vector<uint8_t>> frames_;
+  std::vector<uint8_t> raw_;
 };
 
 }  // namespace qv::test

@@ -20,6 +20,7 @@
 #include "app/core/Text.h"
 #include "app/gui/uMain.h"
 #include "app/gui/uPosSet.h"
+#include "link/Frames.h"
 
 namespace qv::test {
 namespace {
@@ -167,6 +168,42 @@ TEST_F(MainWindow, StartSequenceTalksToTheBaseStation) {
     EXPECT_TRUE(frm->btnStartOrStop->isEnabled());
     frm.reset();
   }
+}
+
+TEST_F(MainWindow, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
+  TPtyStation station;
+  Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+  ASSERT_TRUE(frm->tmrCheck->isActive());
+  auto has = [&station](uint16_t word) {
+    for (uint16_t w : station.TermWords())
+      if (w == word) return true;
+    return false;
+  };
+  // The watch runs inside the loop's waits: once open polls arrive it marks the database as
+  // busy, so the next nested check tick must send the "WT" keep-alive; then it stops.
+  bool done = false;
+  int passes = 0;
+  QTimer watch;
+  watch.setInterval(20);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    ++passes;
+    if (done) return;
+    if (has(CMD_POLL) && !frm->Link().bDataBusy) {
+      EXPECT_FALSE(frm->Poller().bPollIdle) << "the loop is running";
+      frm->Link().bDataBusy = true;
+      frm->Link().BusyTick = frm->Link().GetTickCount() - 5000;
+    }
+    if (has(CMD_WT) || passes > 500) {
+      frm->mniStopClick();
+      done = true;
+    }
+  });
+  watch.start();
+  while (!done || !frm->Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  EXPECT_TRUE(has(CMD_POLL));
+  EXPECT_TRUE(has(CMD_WT)) << "nested check ticks were not delivered";
+  frm->Link().bDataBusy = false;
+  EXPECT_FALSE(frm->tmrCheck->isActive());
 }
 
 TEST_F(MainWindow, SilentBaseStationLeavesLabelsEmpty) {
