@@ -106,13 +106,14 @@ int main(int argc, char** argv) {
     for (const std::string& f : faults) cfg.faults.push_back(ParseFault(f));
     for (const std::string& f : baseFaults) cfg.baseFaults.push_back(ParseFault(f));
     for (const std::string& t : terminals) {
-      std::string line = "terminal";
-      for (char c : t) line += c == ':' ? ' ' : c;
-      const size_t words = SplitWords(line).size();
-      if (words == 4) {  // N MODE PASSWORD
-        const size_t last = line.rfind(' ');
-        line = line.substr(0, last) + " password" + line.substr(last);
-      }
+      // N[:MODE[:PASSWORD]] as a terminal line of a script.
+      std::vector<std::string> parts;
+      std::stringstream ss(t);
+      for (std::string part; std::getline(ss, part, ':');) parts.push_back(part);
+      if (parts.empty() || parts.size() > 3) throw std::invalid_argument("--terminal: N[:MODE[:PASSWORD]] expected");
+      std::string line = "terminal " + parts[0];
+      if (parts.size() > 1 && !parts[1].empty()) line += " " + parts[1];
+      if (parts.size() > 2) line += " password " + parts[2];
       std::istringstream in(line);
       ParseScript(in, "--terminal", cfg);
     }
