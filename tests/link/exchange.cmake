@@ -4,6 +4,7 @@ if(TARGET qv_exchange)
   set(_x ${CMAKE_CURRENT_SOURCE_DIR}/exchange)
   add_library(qv_exchange_testsupport STATIC ${_x}/TermScript.cpp ${_x}/DemoDb.cpp)
   target_include_directories(qv_exchange_testsupport PUBLIC ${_x})
+  target_compile_definitions(qv_exchange_testsupport PRIVATE QV_DB_DIR="${PROJECT_SOURCE_DIR}/db")
   target_link_libraries(qv_exchange_testsupport PUBLIC qv_exchange qv_link_testsupport GTest::gtest)
 
   qv_add_gtest(test_link_exchange ${_x}/PackTest.cpp ${_x}/UploadTextTest.cpp ${_x}/FlowTest.cpp)

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <random>
 
 #include "bridge/DbLink.h"
@@ -22,12 +25,64 @@ std::mt19937_64& Rng() {
   return rng;
 }
 
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// The keyword connection string with dbname set to `name`.
+std::string WithDbName(const std::string& conn, const std::string& name) {
+  std::istringstream in(conn);
+  std::string word, out;
+  while (in >> word)
+    if (word.rfind("dbname=", 0) != 0) out += (out.empty() ? "" : " ") + word;
+  return out + " dbname=" + name;
+}
+
+class TPrivateDemo {
+ public:
+  TPrivateDemo() {
+    name_ = "qv_exchange_" + std::to_string(getpid()) + "_" + std::to_string(Rng()() % 1000000);
+    admin_.Open(DemoConnStr());
+    admin_.Execute("CREATE DATABASE " + name_ + " TEMPLATE template0 ENCODING 'UTF8'");
+    conn_ = WithDbName(DemoConnStr(), name_);
+    db::TADOConnection load(conn_);
+    load.Open();
+    for (const char* file : {"schema.sql", "procedures.sql", "seed.sql"}) {
+      const std::string path = std::string(QV_DB_DIR) + "/" + file;
+      if (std::string(file) == "seed.sql" && !std::filesystem::exists(path)) continue;
+      load.Execute(ReadFile(path));
+    }
+  }
+  ~TPrivateDemo() {
+    try {
+      admin_.Execute("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    } catch (...) {
+      // A server already gone takes the database with it.
+    }
+  }
+  const std::string& ConnStr() const { return conn_; }
+
+ private:
+  db::TADOConnection admin_;
+  std::string name_, conn_;
+};
+
 }  // namespace
 
+std::string PrivateDemoConnStr() {
+  static TPrivateDemo demo;
+  return demo.ConnStr();
+}
+
 TDemoDb::TDemoDb() {
-  if (!GetDbLinked() && !ConnectDatabase(DemoConnStr()))
+  const std::string conn = PrivateDemoConnStr();
+  if (!GetDbLinked() && !ConnectDatabase(conn))
     throw std::runtime_error("the bridge cannot connect to the demo database");
-  conn_.Open(DemoConnStr());
+  conn_.Open(conn);
 }
 
 TDemoDb::~TDemoDb() { FreeShareDataSetList(); }

@@ -1,7 +1,9 @@
 #pragma once
-// The demo database for the exchange tests: the server named by QV_TEST_PG, the bridge
-// connected to it, a session of the test's own for checks, and keys no other test uses
-// (tests run side by side on the same database, and again on a database already used).
+// The demo database for the exchange tests: on the server named by QV_TEST_PG, a database
+// of this test process's own, loaded from db/ (tables, procedures, demo data) and dropped
+// at exit, so that the rows these tests add never meet another test's counts; the bridge
+// connected to it; a session for checks; and fresh keys, so that the tests would not meet
+// each other even on one shared database.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,6 +20,9 @@ std::string DemoConnStr();
     if (::qv::test::DemoConnStr().empty())                                              \
       GTEST_SKIP() << "QV_TEST_PG is not set: no demo database to test against";       \
   } while (0)
+
+// The connection string of this process's demo database (created on first use).
+std::string PrivateDemoConnStr();
 
 class TDemoDb {
  public:
