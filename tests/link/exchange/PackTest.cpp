@@ -44,7 +44,7 @@ TPacked Pack(const std::string& cmdName, TFakeRows& rows, const TBytes& request 
   TPacked out{};
   out.chg.iPDANo = 7;
   out.chg.iFrNo = frNo;
-  std::memcpy(out.chg.wDataBuf, request.data(), request.size());
+  if (!request.empty()) std::memcpy(out.chg.wDataBuf, request.data(), request.size());
   out.chg.iDataLen = static_cast<int32_t>(request.size());
   out.r = Read_Data_FrmDB(rig.link, out.chg, *cmd, rows.Fn());
   EXPECT_FALSE(rig.link.bDataBusy);

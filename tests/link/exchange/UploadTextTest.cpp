@@ -40,7 +40,7 @@ TFrameResult Convert(const std::string& cmdName, const TBytes& payload, uint8_t 
   TStru_CHGDATA chg;
   chg.iPDANo = 12;
   chg.iFrNo = frNo;
-  std::memcpy(chg.wDataBuf, payload.data(), payload.size());
+  if (!payload.empty()) std::memcpy(chg.wDataBuf, payload.data(), payload.size());
   chg.iDataLen = static_cast<int32_t>(payload.size());
   const TStru_CmdList* cmd = GetCmdByName(cmdName);
   EXPECT_NE(cmd, nullptr);
