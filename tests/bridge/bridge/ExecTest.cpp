@@ -387,6 +387,20 @@ TEST_F(UploadTest, NextUploadWithoutPollDoesNotPostTheLastDocumentAgain) {
   EXPECT_THAT(Calls(), ElementsAre("ins:A", "ins:A", "post:A", "ins:C", "ins:C", "post:C"));
 }
 
+TEST_F(UploadTest, LogLinesOfAFinalRecord) {
+  home.ClearLogs();
+  EXPECT_EQ(Save("W-PDIN", "A", "g1", true, 23), 0);
+  EXPECT_THAT(home.ResultLog(),
+              ElementsAre("iPADNo=23;strKind=W-PDIN", "pDataStr=\"A\",\"SUP\",\"g1\",1,2.00",
+                          "newShareDataset(23,WPDIN)", "add to SHARE_DATASET_LIST now",
+                          "add to SHARE_DATASET_LIST complete DateSet.name=SQLProcWPDIN23",
+                          "SQLProc Exec", "iSQLResult=0 strResult=",
+                          "Exec pda_bat_bill_inf Try Open SQLProc..", "SQLProc Exec cBillNO:A",
+                          "iSQLResult=0 strResult=", "Exec pda_bat_bill_inf End", "W-PDIN End",
+                          "Exec CMD \"W-PDIN\" Result=0", "Save Data End With iPADNo=23", ""));
+  EXPECT_TRUE(home.ErrLog().empty());
+}
+
 TEST_F(UploadTest, SameNumberAndEmptyNumberPostNothingExtra) {
   EXPECT_EQ(Save("W-PDSTORE", "C", "g1", false), 0);
   EXPECT_EQ(Save("W-PDSTORE", "C", "g2", true), 0);
