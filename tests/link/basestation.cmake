@@ -13,6 +13,6 @@ qv_add_gtest(qv_sim_tests
   ${CMAKE_CURRENT_LIST_DIR}/basestation/SimPtyTest.cpp
 )
 target_include_directories(qv_sim_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/basestation)
-target_link_libraries(qv_sim_tests PRIVATE qv_sim qv_sim_pcside)
+target_link_libraries(qv_sim_tests PRIVATE qv_sim qv_sim_pcside qv_link_testsupport)
 target_compile_definitions(qv_sim_tests PRIVATE QV_SIM_PATH="$<TARGET_FILE:qv-sim>")
 add_dependencies(qv_sim_tests qv-sim)

@@ -14,11 +14,14 @@
 #include <sstream>
 #include <thread>
 
+#include "LinkRig.h"
 #include "SimLoop.h"
 #include "SimPcSide.h"
 #include "SimRig.h"
 #include "app/core/Text.h"
+#include "bridge/Catalogue.h"
 #include "link/BaseStation.h"
+#include "link/Poller.h"
 
 namespace qv::sim::test {
 namespace {
@@ -136,6 +139,45 @@ TEST_F(SimOverPty, OrderingTerminalAnswersPollSendsLoginAndAcknowledges) {
     EXPECT_EQ(FrameWord(f), CMD_OK);
     EXPECT_EQ(FrameNo(f), no);
   }
+}
+
+// Stands in for the read exchange: one "OK" frame numbered 0, then the acknowledgement.
+class TOneFrameAnswer : public IExchangeHandler {
+ public:
+  explicit TOneFrameAnswer(TLink& link) : link_(link) {}
+  int Send_Data_ToPDA(int iPDANo, const TStru_CmdList& cmd) override {
+    served.push_back(cmd.strCmd);
+    int r = link_.SendOK(0, iPDANo, "ok");
+    if (r == 0) r = link_.WaitReply(kWaitMs);
+    if (r == 0) acks.push_back(FrameWord(link_.RecBuffer()) == CMD_OK ? FrameNo(link_.RecBuffer()) : -1);
+    return r;
+  }
+  int Save_Data_FrmPDA(int, const TStru_CmdList& cmd) override {
+    served.push_back(cmd.strCmd);
+    return 2;
+  }
+  std::vector<std::string> served;
+  std::vector<int> acks;
+
+ private:
+  TLink& link_;
+};
+
+TEST_F(SimOverPty, PollingCycleServesTheScriptedTerminal) {
+  qv::test::TTempHome home;
+  qv::test::TSysSetScope settings;
+  qv::test::SetServerType(0);
+  pc->port.SetDtrControl(TLinkDtr::DtrDisable);
+  qv::test::TFakeService service;
+  qv::test::TFakeTerminalList terminals;
+  TPoller poller(pc->link, service, terminals);
+  TOneFrameAnswer handler(pc->link);
+  poller.SetExchangeHandler(&handler);
+  // A poll answer has 300 ms; on a loaded machine a cycle may miss it and is run again.
+  for (int i = 0; i < 20 && handler.served.empty(); ++i) poller.DealPDACmd(0);
+  ASSERT_EQ(handler.served, std::vector<std::string>{"RT-LOGIN"});
+  EXPECT_EQ(pc->link.CurPDANo, 12);
+  EXPECT_EQ(handler.acks, std::vector<int>{0});
 }
 
 // The program itself: started, read for its pty line, asked, stopped by SIGTERM.
