@@ -291,7 +291,9 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
       const bool login = upper == "RT-LOGIN";
       bool stopped = false;
       for (int j = 0; j < cmd.FrameCount; ++j) {
-        int flag = (chg.iFrNo == 0 && j == 0) ? -1 : 1;
+        // Only the first call of a request reopens the procedure. A later frame whose
+        // number became 0 (a transaction, or a terminal acknowledging with 0) continues.
+        int flag = (chg.iFrNo == 0 && j == 0 && chg.iCallStep == 0) ? -1 : 1;
         r = readRow ? readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, chg.strResult)
                     : cb_Read_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, text, &flag,
                                            chg.strResult);

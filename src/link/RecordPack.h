@@ -34,8 +34,9 @@ std::vector<std::string> SplitRowText(std::string_view text);
 size_t GbkCutLength(std::string_view gbk, size_t maxBytes);
 
 // Packs the next batch of rows of chg's request into chg.wDataBuf (see docs/exchanges.md).
-// Result code; on return iDataLen, iRecCount, iFrNo (the next frame's number) and
-// strResult are set. readRow empty: the database bridge.
+// The first call of a request (iFrNo 0, iCallStep 0) runs the procedure; later calls set
+// iCallStep to the frame index. Result code; on return iDataLen, iRecCount, iFrNo (the
+// next frame's number) and strResult are set. readRow empty: the database bridge.
 int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
                     const TReadRowFn& readRow = {});
 

@@ -100,6 +100,23 @@ TEST(ReadExchange, AcknowledgementWithAnotherNumberRenumbersTheRest) {
   EXPECT_EQ(frames[0].payload, frames[1].payload);
 }
 
+// An acknowledgement numbered 0 in the middle must not start the rows over.
+TEST(ReadExchange, AcknowledgementWithZeroContinuesTheRows) {
+  TReadSession s;
+  s.rows.rows = PluRows(9);
+  s.Request(kPlu, {});
+  s.Reply(CMD_OK, 0);
+  s.Reply(CMD_OK, 0);
+  s.AckAll();
+  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.DataFrameNumbers(), (std::vector<int>{1, 1, 1, 0}));
+  EXPECT_EQ(std::count(s.rows.flagsIn.begin(), s.rows.flagsIn.end(), -1), 1);
+  const auto frames = s.PcFrames(CMD_OK);
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(std::string(frames[2].payload.begin() + 4, frames[2].payload.begin() + 9), "10004");
+  EXPECT_EQ(std::string(frames[3].payload.begin() + 4, frames[3].payload.begin() + 9), "10008");
+}
+
 TEST(ReadExchange, ResendAndWaitAreHonoured) {
   TReadSession s;
   s.rows.rows = PluRows(5);
