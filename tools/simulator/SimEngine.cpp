@@ -107,7 +107,6 @@ void TSimEngine::Event(const std::string& text) {
 }
 
 void TSimEngine::LogFrame(bool fromPc, const std::vector<uint8_t>& f, const std::string& note) {
-  if (observer_) observer_(fromPc, f);
   if (!logger_ || !logFrames_) return;
   std::string meaning = DescribeFrame(f.data(), f.size(), fromPc);
   if (f.size() >= 11 && f[0] == kBaseLead) meaning += std::string(" (") + BaseName(f[6]) + ")";
@@ -153,6 +152,7 @@ void TSimEngine::FeedByte(uint8_t b, uint64_t now, bool again) {
 
 void TSimEngine::Dispatch(const std::vector<uint8_t>& f) {
   ++stats_.framesIn;
+  if (observer_) observer_(true, f);
   const bool base = f[0] == kBaseLead;
   const bool ok = base ? BaseFrameSumOK(f.data(), f.size()) : TermFrameCrcOK(f.data(), f.size());
   LogFrame(true, f, ok ? "" : "ignored");
@@ -620,6 +620,7 @@ void TSimEngine::RunDue(uint64_t nowMs) {
     const std::vector<uint8_t>& f = node.mapped().first;
     ++stats_.framesOut;
     LogFrame(false, f, node.mapped().second);
+    if (observer_) observer_(false, f);
     if (writer_) writer_(f.data(), f.size());
   }
 }
