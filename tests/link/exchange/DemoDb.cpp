@@ -74,6 +74,9 @@ class TPrivateDemo {
 }  // namespace
 
 std::string PrivateDemoConnStr() {
+  // Only a keyword string (what scripts/pg-fixture prints) names the database in a way that
+  // is simple to replace; a URI is used as it stands, the fresh keys keeping tests apart.
+  if (DemoConnStr().find("://") != std::string::npos) return DemoConnStr();
   static TPrivateDemo demo;
   return demo.ConnStr();
 }
