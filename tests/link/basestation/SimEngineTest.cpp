@@ -61,6 +61,20 @@ TEST(SimBaseStation, BadSumAndUnknownCommandGetNoAnswer) {
   EXPECT_EQ(rig.engine.Stats().badIn, 1u);
 }
 
+TEST(SimBaseStation, FaultsReachItsAnswers) {
+  TEngineRig rig("basefault crc:once\nbasefault drop:every=3\nterminal 12\nrequest RT-BILL\n");
+  const TBytes ask = Base(BASE_READCHANNEL, {0, 0});
+  auto a = rig.Send(ask);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_FALSE(BaseFrameSumOK(a[0].frame.data(), a[0].frame.size()));
+  a = rig.Send(ask);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_TRUE(BaseFrameSumOK(a[0].frame.data(), a[0].frame.size()));
+  EXPECT_TRUE(rig.Send(ask).empty());
+  // Faults of the base station leave the terminals alone.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Send(Pc(0, CMD_POLL)).size(), 1u);
+}
+
 TEST(SimFraming, LeadBytesChooseTheFramingAndFramesSurviveNoise) {
   TEngineRig rig(kOrdering);
   // Noise, a stray base lead byte, then a poll; a base command in the same chunk.
