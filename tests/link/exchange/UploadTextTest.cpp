@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 #include "FakeBridge.h"
 #include "LinkRig.h"
@@ -189,6 +190,18 @@ TEST(UploadFrame, Failures) {
     EXPECT_EQ(Convert("RT-MEMU", TBytes(57, 0), 0, saves).r, 5);
     EXPECT_TRUE(saves.saved.empty());
     EXPECT_NE(home.ErrLog().find("DT_Seconds Error:-1"), std::string::npos);
+  }
+  {
+    // An exception anywhere in the conversion gives 6 and its error-log line.
+    TLinkRig rig;
+    TStru_CHGDATA chg;
+    chg.iDataLen = 8;
+    const TSaveRecordFn throwing = [](const char*, int, const std::string&, std::string&, bool) -> int {
+      throw std::runtime_error("boom");
+    };
+    EXPECT_EQ(Get_SendData_FrmDB(rig.link, chg, *GetCmdByName("RT-DELTABLE"), throwing), 6);
+    EXPECT_FALSE(rig.link.bDataBusy);
+    EXPECT_NE(home.ErrLog().find("Get_SendData_FrmDB Except:boom"), std::string::npos);
   }
   {
     // A refused record stops the frame: the ones before it are saved, the rest not.
