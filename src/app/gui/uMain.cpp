@@ -27,6 +27,9 @@
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
 #include "app/gui/ExchangeWiring.h"
+#ifdef QV_HAVE_EXCHANGE
+#include "app/gui/Download.h"
+#endif
 #include "app/gui/QtCommDispatcher.h"
 #include "app/gui/QtPump.h"
 #include "app/gui/ServiceUtil.h"
@@ -91,6 +94,16 @@ TfrmMain::TfrmMain(IDbService& db, QWidget* parent)
   exchange_ = MakeExchangeHandler(link_);
   poller_.SetExchangeHandler(exchange_.get());
   poller_.SetClearLastBillNo(ClearLastBillNoHook());
+#ifdef QV_HAVE_EXCHANGE
+  download_ = std::make_unique<TDownload>(link_, poller_, [this] {
+    std::vector<int> checked;
+    for (int i = 0; i < lvPosList->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* item = lvPosList->topLevelItem(i);
+      if (item->checkState(0) == Qt::Checked) checked.push_back(StrToIntDef(S(item->text(0)), 0));
+    }
+    return checked;
+  });
+#endif
   OpLog().SetView(this);
   for (const TOpLogRow& row : OpLog().Rows()) RowAdded(row);
   FormCreate();
@@ -232,6 +245,7 @@ void TfrmMain::BuildUi() {
   connect(btnAdd, &QPushButton::clicked, this, [this] { mniPosSetClick(); });
   connect(btnDel, &QPushButton::clicked, this, [this] { mniDelClick(); });
   connect(btnDownSet, &QPushButton::clicked, this, [this] { mniDownSetClick(); });
+  connect(btnDown, &QPushButton::clicked, this, [this] { btnDownClick(); });
   connect(btnStopDown, &QPushButton::clicked, this, [this] { btnStopDownClick(); });
 
   stat1 = new QStatusBar(this);
@@ -282,6 +296,7 @@ void TfrmMain::BuildUi() {
   connect(mniPosSet, &QAction::triggered, this, [this] { mniPosSetClick(); });
   connect(mniDel, &QAction::triggered, this, [this] { mniDelClick(); });
   connect(mniDownSet, &QAction::triggered, this, [this] { mniDownSetClick(); });
+  connect(mniDown, &QAction::triggered, this, [this] { btnDownClick(); });
   connect(mniStopDown, &QAction::triggered, this, [this] { btnStopDownClick(); });
   connect(mniHelp, &QAction::triggered, this, [this] { mniHelpClick(); });
 
@@ -590,7 +605,38 @@ void TfrmMain::mniDownSetClick() {
   dlg.exec();
 }
 
-void TfrmMain::btnStopDownClick() { bStopDown = true; }
+void TfrmMain::btnDownClick() {
+  if (!download_) return;
+  // A download clicked inside a running polling loop must not mark the loop as ended.
+  const bool pollIdle = poller_.bPollIdle;
+  poller_.bPollIdle = false;
+  btnDown->setEnabled(false);
+  btnStopDown->setEnabled(true);
+  mniStopDown->setEnabled(true);
+  btnDownSet->setEnabled(!btnDownSet->isEnabled());
+  mniDownSet->setEnabled(!mniDownSet->isEnabled());
+  mniDown->setEnabled(!mniDown->isEnabled());
+  download_->bStopDown = false;
+  try {
+    download_->Run(SysSet().TransData, SysSet().Broadcast);
+  } catch (...) {
+    WriteErrLog("btnDownClick except:" + ExceptionText(std::current_exception()));
+  }
+  poller_.bPollIdle = pollIdle;
+  // The service may have been stopped meanwhile: the controls follow its state.
+  const bool running = btnStartOrStop->property("tag").toInt() == 1;
+  btnDown->setEnabled(running);
+  btnStopDown->setEnabled(false);
+  mniStopDown->setEnabled(false);
+  btnDownSet->setEnabled(running);
+  mniDownSet->setEnabled(running);
+  mniDown->setEnabled(running);
+  download_->bStopDown = false;
+}
+
+void TfrmMain::btnStopDownClick() {
+  if (download_) download_->bStopDown = true;
+}
 
 // --- terminal list ---
 

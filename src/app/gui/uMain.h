@@ -29,6 +29,8 @@ class QTreeWidgetItem;
 
 namespace qv {
 
+class TDownload;
+
 class TfrmMain : public QMainWindow,
                  public IServiceControl,
                  public ITerminalList,
@@ -91,7 +93,6 @@ class TfrmMain : public QMainWindow,
   bool AutoRunFlag = false;
   bool bExitFlag = false;
   int iLinkFailCount = 0;
-  bool bStopDown = false;
 
   // --- operations ---
   void mniStartClick();
@@ -111,7 +112,10 @@ class TfrmMain : public QMainWindow,
   void mniBaseSetClick();
   void mniLinkDbClick();
   void mniDownSetClick();
+  void btnDownClick();
   void btnStopDownClick();
+  // The download under way or last run; none in a build without the exchange layer.
+  TDownload* Download() { return download_.get(); }
   void aplctnvnts1Exception(const std::string& message);
 
   // Terminal list.
@@ -166,6 +170,7 @@ class TfrmMain : public QMainWindow,
   TLink link_;
   TPoller poller_;
   std::unique_ptr<IExchangeHandler> exchange_;
+  std::unique_ptr<TDownload> download_;
   std::vector<std::string> posNoList_;
   bool trayAvailable_ = false;
 };

@@ -19,6 +19,7 @@
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
 #include "app/gui/uMain.h"
+#include "app/gui/Download.h"
 #include "app/gui/uPosSet.h"
 #include "link/Frames.h"
 
@@ -204,6 +205,27 @@ TEST_F(MainWindow, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
   EXPECT_TRUE(has(CMD_WT)) << "nested check ticks were not delivered";
   frm->Link().bDataBusy = false;
   EXPECT_FALSE(frm->tmrCheck->isActive());
+}
+
+TEST_F(MainWindow, DownloadButtonsComeBackWithTheServiceState) {
+  Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\nTransData=1\nBroadcast=0\n");
+  ASSERT_NE(frm->Download(), nullptr);
+  for (int code : {1, 0}) {
+    frm->SetServiceState(code);
+    frm->tmrCheck->stop();  // no polling loop here
+    frm->btnStopDownClick();
+    frm->btnDownClick();  // nothing checked, no broadcast: nothing to send
+    const bool run = code == 1;
+    EXPECT_EQ(frm->btnDown->isEnabled(), run);
+    EXPECT_EQ(frm->btnDownSet->isEnabled(), run);
+    EXPECT_EQ(frm->mniDownSet->isEnabled(), run);
+    EXPECT_EQ(frm->mniDown->isEnabled(), run);
+    EXPECT_FALSE(frm->btnStopDown->isEnabled());
+    EXPECT_FALSE(frm->mniStopDown->isEnabled());
+    EXPECT_FALSE(frm->Download()->bStopDown) << "a new download clears the stop";
+    EXPECT_TRUE(frm->Poller().bPollIdle);
+    EXPECT_EQ(frm->lvLog->topLevelItemCount(), 0);
+  }
 }
 
 TEST_F(MainWindow, SilentBaseStationLeavesLabelsEmpty) {
