@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <exception>
 
 #include "app/core/IniFile.h"
@@ -70,6 +71,12 @@ QIcon AppIcon() {
   return QIcon(pm);
 }
 
+// One line on standard output for a run without a desktop.
+void Echo(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
 QString Replace(const QString& caption, bool stocktaking) {
   QString s = caption;
   if (stocktaking) s.replace(QStringLiteral("点菜宝"), QStringLiteral("盘点机"));
@@ -78,12 +85,13 @@ QString Replace(const QString& caption, bool stocktaking) {
 
 }  // namespace
 
-TfrmMain::TfrmMain(IDbService& db, QWidget* parent)
+TfrmMain::TfrmMain(IDbService& db, bool headless, QWidget* parent)
     : QMainWindow(parent),
       cmPDA(QtCommDispatcher()),
       db_(db),
       port_(cmPDA),
-      poller_(link_, *this, *this) {
+      poller_(link_, *this, *this),
+      headless_(headless) {
   BuildUi();
   DesignBasePort(cmPDA, false);
   cmPDA.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) {
@@ -384,6 +392,7 @@ void TfrmMain::SetServiceState(int code) {
 void TfrmMain::ShowStatus(const QString& text) {
   stat1Panel[1]->setText(text);
   stat1Panel[1]->repaint();
+  if (headless_) Echo(S(text));
 }
 
 void TfrmMain::SetNetState() {
@@ -519,6 +528,7 @@ void TfrmMain::tmrLinkTimer() {
 }
 
 bool TfrmMain::IsMainFormActive() const {
+  if (headless_) return true;
   return isVisible() && !isMinimized() && QApplication::activeWindow() == this;
 }
 
@@ -557,17 +567,26 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  try {
-    cmPDA.StopComm();
-  } catch (...) {
-  }
+  ShutDown();
   event->accept();
   emit exitConfirmed();
 }
 
+void TfrmMain::ShutDown() {
+  tmrCheck->stop();
+  tmrLink->stop();
+  try {
+    cmPDA.StopComm();
+  } catch (...) {
+  }
+}
+
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (event->spontaneous()) return;
+  if (!event->spontaneous()) FormShow();
+}
+
+void TfrmMain::FormShow() {
   try {
     if (!db_.GetDbLinked()) {
       db_.ConnectDatabase(db_.GetConnectionString());
@@ -735,11 +754,13 @@ void TfrmMain::RowAdded(const TOpLogRow& row) {
   item->setTextAlignment(1, Qt::AlignCenter);
   item->setTextAlignment(2, Qt::AlignCenter);
   lvLog->scrollToItem(item);
+  if (headless_) Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue);
 }
 
 void TfrmMain::LastRowChanged(const TOpLogRow& row) {
   if (QTreeWidgetItem* item = lvLog->topLevelItem(lvLog->topLevelItemCount() - 1))
     item->setText(2, Q(row.strValue));
+  if (headless_) Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue);
 }
 
 }  // namespace qv

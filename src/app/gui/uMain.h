@@ -39,7 +39,9 @@ class TfrmMain : public QMainWindow,
 
  public:
   // FormCreate runs inside: the terminal list is loaded and the service started.
-  explicit TfrmMain(IDbService& db, QWidget* parent = nullptr);
+  // headless: no desktop; the window stays hidden, counts as active for the automatic
+  // restart, and operation-log rows and status messages also go to standard output.
+  explicit TfrmMain(IDbService& db, bool headless = false, QWidget* parent = nullptr);
   ~TfrmMain() override;  // FormDestroy
 
   // --- components, by their names ---
@@ -135,6 +137,13 @@ class TfrmMain : public QMainWindow,
   TPoller& Poller() { return poller_; }
   void SetExchangeHandler(IExchangeHandler* handler) { poller_.SetExchangeHandler(handler); }
 
+  bool Headless() const { return headless_; }
+  // The end of the program: closes the port and stops both timers, so that a polling loop
+  // under way ends after its current poll and the event loop can return.
+  void ShutDown();
+  // Connects to the database when not linked (what showing the window does).
+  void FormShow();
+
   // Whether the desktop offers a tray; without one the close button minimises.
   bool TrayAvailable() const { return trayAvailable_; }
   void SetTrayAvailable(bool available);
@@ -173,6 +182,7 @@ class TfrmMain : public QMainWindow,
   std::unique_ptr<TDownload> download_;
   std::vector<std::string> posNoList_;
   bool trayAvailable_ = false;
+  bool headless_;
 };
 
 }  // namespace qv

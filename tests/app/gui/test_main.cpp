@@ -1,6 +1,9 @@
 // The service window: start and stop, the service-state table, the base-station start
 // sequence on a pseudo-terminal, the closing rules, the terminal list, the operation log
 // view, the link watch, the exception rule and Help.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
@@ -226,6 +229,53 @@ TEST_F(MainWindow, DownloadButtonsComeBackWithTheServiceState) {
     EXPECT_TRUE(frm->Poller().bPollIdle);
     EXPECT_EQ(frm->lvLog->topLevelItemCount(), 0);
   }
+}
+
+TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
+  TPtyStation station;
+  Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+  int exits = 0;
+  QObject::connect(frm.get(), &TfrmMain::exitConfirmed, [&exits] { ++exits; });
+  TBoxSeen box;
+  bool asked = false;
+  int passes = 0;
+  QTimer watch;
+  watch.setInterval(20);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (asked || (station.TermWords().empty() && ++passes < 500)) return;
+    asked = true;
+    EXPECT_FALSE(frm->Poller().bPollIdle) << "the exit comes from inside the loop";
+    AnswerBox(box, QMessageBox::Ok);
+    frm->mniCloseClick();
+  });
+  watch.start();
+  while (!asked || !frm->Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  EXPECT_TRUE(box.seen);
+  EXPECT_EQ(exits, 1);
+  EXPECT_FALSE(frm->tmrCheck->isActive());
+  EXPECT_FALSE(frm->tmrLink->isActive());
+  EXPECT_EQ(frm->cmPDA.Handle(), -1);
+}
+
+TEST_F(MainWindow, FailedListWriteKeepsTheFileAndLogs) {
+  std::string list;
+  for (int i = 0; i < 30; ++i) list += std::to_string(1000 + i) + ",V4.00\r\n";
+  Put("POSLIST.BAT", list);
+  Make();
+  Check(0, true);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit low = old;
+  low.rlim_cur = 200;  // room for the error line, not for the list
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  TBoxSeen yes;
+  AnswerBox(yes, QMessageBox::Yes);
+  frm->mniDelClick();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  EXPECT_EQ(frm->lvPosList->topLevelItemCount(), 29);
+  EXPECT_EQ(Slurp("POSLIST.BAT"), list);
+  EXPECT_NE(GbkToUtf8(Slurp("ResultErr.txt")).find("ListViewToFile except:"), std::string::npos);
 }
 
 TEST_F(MainWindow, SilentBaseStationLeavesLabelsEmpty) {
