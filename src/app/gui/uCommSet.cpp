@@ -16,7 +16,6 @@
 #include "app/gui/QtCommDispatcher.h"
 #include "app/gui/ServiceUtil.h"
 #include "link/BaseStation.h"
-#include "link/Frames.h"
 #include "link/ResultCodes.h"
 
 namespace qv {
@@ -58,6 +57,7 @@ TfrmCommSet::TfrmCommSet(IPump& pump, QWidget* parent)
     for (const QString& dev : Q(TComm::GetCommList()).split("\r\n", Qt::SkipEmptyParts))
       cbbComm->addItem(dev);
     cbbComm->setCurrentIndex(0);
+    cbbComm->setMinimumContentsLength(14);  // room for device paths such as /dev/ttyUSB0
     g->addWidget(cbbComm, 0, 1);
     lblRate = new QLabel(QStringLiteral("波特率:"), grpComm);
     lblRate->setObjectName("lblRate");
@@ -216,12 +216,6 @@ void TfrmCommSet::btnSaveClick() {
     ini.WriteString("CommSet", "WirelessRate", S(cbbRate->currentText()));
   }
   accept();
-}
-
-void TfrmCommSet::SendCmdSet(uint8_t itype, uint8_t iLen, const uint8_t* pData) {
-  const std::vector<uint8_t> frame = BuildBaseFrame(itype, pData, iLen);
-  cmSet.SetDtrControl(TDtrControl::DtrEnable);
-  cmSet.WriteCommData(frame.data(), frame.size());
 }
 
 void TfrmCommSet::SetContrlEnabled(bool bValue) {

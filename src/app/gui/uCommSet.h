@@ -46,7 +46,6 @@ class TfrmCommSet : public QDialog {
   void btnReadChannelClick();
   void btnSetChannelClick();
   void btnSaveClick();
-  void SendCmdSet(uint8_t itype, uint8_t iLen, const uint8_t* pData);
   void SetContrlEnabled(bool bValue);
   void SetBtnEnabled(bool bValue);
   void showTiptime(const QString& text);

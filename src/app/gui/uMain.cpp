@@ -33,6 +33,7 @@
 #endif
 #include "app/gui/QtCommDispatcher.h"
 #include "app/gui/QtPump.h"
+#include "app/gui/QvApplication.h"
 #include "app/gui/ServiceUtil.h"
 #include "app/gui/uCommSet.h"
 #include "app/gui/uDownSet.h"
@@ -129,7 +130,7 @@ void TfrmMain::BuildUi() {
   setObjectName("frmMain");
   setWindowIcon(AppIcon());
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+                 Qt::WindowCloseButtonHint);
 
   auto* central = new QWidget(this);
   auto* vbox = new QVBoxLayout(central);
@@ -598,7 +599,7 @@ void TfrmMain::FormShow() {
 }
 
 void TfrmMain::aplctnvnts1Exception(const std::string& message) {
-  if (message.find("一般性网络错误") != std::string::npos) db_.SetDbLinked(false);
+  if (IsNetworkErrorText(message)) db_.SetDbLinked(false);
 }
 
 void TfrmMain::mniHelpClick() {
