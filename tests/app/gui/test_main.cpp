@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <filesystem>
 #include <memory>
 
 #include "GuiTestSupport.h"
@@ -23,6 +24,7 @@
 #include "app/core/Text.h"
 #include "app/gui/uMain.h"
 #include "app/gui/Download.h"
+#include "app/gui/ServiceUtil.h"
 #include "app/gui/uPosSet.h"
 #include "link/Frames.h"
 
@@ -276,6 +278,44 @@ TEST_F(MainWindow, FailedListWriteKeepsTheFileAndLogs) {
   EXPECT_EQ(frm->lvPosList->topLevelItemCount(), 29);
   EXPECT_EQ(Slurp("POSLIST.BAT"), list);
   EXPECT_NE(GbkToUtf8(Slurp("ResultErr.txt")).find("ListViewToFile except:"), std::string::npos);
+}
+
+TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
+  TPtyStation station;
+  Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+  bool armed = false;
+  int passes = 0;
+  QTimer watch;
+  watch.setInterval(20);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (armed || (station.TermWords().empty() && ++passes < 500)) return;
+    armed = true;
+    frm->Link().iSendErrCount = 3;  // the next nested check tick must stop the service
+  });
+  watch.start();
+  while (!armed || !frm->Poller().bPollIdle) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (passes >= 500) break;
+  }
+  EXPECT_FALSE(frm->tmrCheck->isActive());
+  EXPECT_EQ(Status(), QStringLiteral("关闭串口成功!"));
+  EXPECT_TRUE(frm->AutoRunFlag);
+  EXPECT_EQ(frm->Link().iSendErrCount, 0);
+  EXPECT_TRUE(frm->mniStart->isEnabled());
+}
+
+TEST_F(MainWindow, PortLibraryChoosesThePort) {
+  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77);
+  Make();  // CommNo names another port
+  EXPECT_EQ(frm->cmPDA.CommName(), "//./COM77");
+  EXPECT_EQ(frm->cmPDA.BaudRate(), 115200u);
+  frm.reset();
+  std::filesystem::remove(Path("libextrares.so"));
+  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "no export";
+  Make();
+  EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
 }
 
 TEST_F(MainWindow, SilentBaseStationLeavesLabelsEmpty) {
