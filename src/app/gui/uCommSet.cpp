@@ -151,6 +151,11 @@ TfrmCommSet::TfrmCommSet(IPump& pump, QWidget* parent)
 
 TfrmCommSet::~TfrmCommSet() { cmSet.StopComm(); }
 
+void TfrmCommSet::done(int r) {
+  cmSet.StopComm();
+  QDialog::done(r);
+}
+
 void TfrmCommSet::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;

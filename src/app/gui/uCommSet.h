@@ -54,6 +54,7 @@ class TfrmCommSet : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;  // FormShow
+  void done(int r) override;                   // FormClose: the port closes with the dialog
 
  private:
   void ChannelCommand(uint8_t cmd, uint8_t channel);

@@ -147,6 +147,19 @@ TEST_F(CommSetDialog, ReadsAndSetsTheChannelThenSavesIt) {
                    {"WirelessRate", "115200"}}));
 }
 
+TEST_F(CommSetDialog, OpenPortSaveWithoutReadingWritesAnEmptyChannel) {
+  TPtyStation station;
+  PutIni("[CommSet]\nCommNo=" + station.SlavePath() + "\nChannelNo=4\n");
+  TfrmCommSet dlg(QtPump());
+  OnModal<TfrmCommSet>([](TfrmCommSet* d) {
+    d->btnOpen->click();
+    d->btnSave->click();
+  });
+  dlg.exec();
+  EXPECT_EQ(ReadIni(Path("datalink.ini"))["CommSet"]["ChannelNo"], "");
+  EXPECT_EQ(dlg.cmSet.Handle(), -1) << "closing the dialog closes its port";
+}
+
 TEST_F(CommSetDialog, SilentStationLeavesTheChannelAlone) {
   TPtyStation station;
   PutIni("[CommSet]\nCommNo=" + station.SlavePath() + "\n");
