@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
 
   qv::TQvApplication app(argc, argv);
   app.setApplicationName("quorvex");
-  app.setApplicationDisplayName(QString::fromUtf8(qv::kAppTitle));
+  // The window caption stays exactly as set: no display name appended to it.
   app.setQuitOnLastWindowClosed(false);  // the window hides to the tray
 
   std::unique_ptr<QSocketNotifier> sigNotifier;
@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<qv::IDbService> db = qv::MakeDbService();
   qv::TfrmMain frmMain(*db, headless);
+  app.setWindowIcon(frmMain.windowIcon());
   app.OnException = [&frmMain](const std::string& message) { frmMain.aplctnvnts1Exception(message); };
   QObject::connect(&frmMain, &qv::TfrmMain::exitConfirmed, &app, &QApplication::quit);
   if (sigNotifier) {
