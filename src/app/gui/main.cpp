@@ -10,7 +10,6 @@
 #include "app/core/Settings.h"
 #include "app/gui/DbService.h"
 #include "app/gui/QvApplication.h"
-#include "app/gui/ServiceUtil.h"
 #include "app/gui/SingleInstance.h"
 #include "app/gui/uMain.h"
 
