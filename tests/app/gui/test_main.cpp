@@ -25,6 +25,9 @@
 #include "app/gui/uMain.h"
 #include "app/gui/Download.h"
 #include "app/gui/ServiceUtil.h"
+#include "app/gui/uCommSet.h"
+#include "app/gui/uDownSet.h"
+#include "app/gui/uOtherSet.h"
 #include "app/gui/uPosSet.h"
 #include "link/Frames.h"
 
@@ -316,6 +319,33 @@ TEST_F(MainWindow, PortLibraryChoosesThePort) {
   EXPECT_EQ(GetExtComPort(), -1) << "no export";
   Make();
   EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
+}
+
+TEST_F(MainWindow, MenusOpenTheirDialogs) {
+  Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\n");
+  frm->AutoRunFlag = true;
+  bool autoRunWhileOpen = true;
+  OnModal<TfrmCommSet>([&](TfrmCommSet* d) {
+    autoRunWhileOpen = frm->AutoRunFlag;
+    d->btnExit->click();
+  });
+  frm->mniBaseSet->trigger();
+  EXPECT_FALSE(autoRunWhileOpen) << "the flag is cleared before the dialog opens";
+  int opened = 0;
+  OnModal<TfrmOtherSet>([&](TfrmOtherSet* d) {
+    ++opened;
+    d->BitBtn2->click();
+  });
+  frm->mniLinkDb->trigger();
+  frm->SetServiceState(1);
+  frm->tmrCheck->stop();
+  OnModal<TfrmDownSet>([&](TfrmDownSet* d) {
+    ++opened;
+    d->btnClose->click();
+  });
+  frm->btnDownSet->click();
+  EXPECT_EQ(opened, 2);
+  frm->SetServiceState(0);
 }
 
 TEST_F(MainWindow, SilentBaseStationLeavesLabelsEmpty) {
