@@ -209,6 +209,12 @@ int TComm::StartComm() {
         (void)ioctl(fd, TIOCSSERIAL, &ss);
     }
 
+    hCloseEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (hCloseEvent < 0) {
+        close(fd);
+        return -4;
+    }
+
     hCommFile = fd;
     tcflush(fd, TCIOFLUSH);
     FSendDataEmpty = true;
@@ -219,15 +225,9 @@ int TComm::StartComm() {
     s->alive = FAlive;
     s->sendEmpty = &FSendDataEmpty;
     s->fd = fd;
+    s->stopFd = hCloseEvent;
     ApplyTimeouts();
     ApplyLineSettings();
-
-    hCloseEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (hCloseEvent < 0) {
-        CloseAll();
-        return -4;
-    }
-    s->stopFd = hCloseEvent;
 
     s->readActive = true;
     try {
@@ -262,16 +262,14 @@ void TComm::CloseAll() {
         s->queue.clear();
     }
     s->cv.notify_all();
-    if (hCloseEvent >= 0) {
-        uint64_t one = 1;
-        (void)!write(hCloseEvent, &one, sizeof one);
-    }
+    uint64_t one = 1;
+    (void)!write(hCloseEvent, &one, sizeof one);
     if (ReadThread.joinable()) ReadThread.join();
     if (WriteThread.joinable()) WriteThread.join();
     // Unsent output would make close() wait for the line to drain.
     tcflush(hCommFile, TCIOFLUSH);
     (void)ioctl(hCommFile, TIOCNXCL);
-    if (hCloseEvent >= 0) close(hCloseEvent);
+    close(hCloseEvent);
     close(hCommFile);
     hCloseEvent = -1;
     hCommFile = -1;

@@ -329,7 +329,11 @@ TEST(CommOpen, StopDescriptorFailureGivesMinus4) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        QueueDispatcher disp;
+        TComm comm(disp);
+        comm.SetCommName(pty.slave);
         // Leave room for exactly one more descriptor: the port opens, the eventfd cannot.
+        // _exit below skips every destructor, since the sanitizers need descriptors too.
         int lowest = dup(0);
         if (lowest < 0) _exit(3);
         close(lowest);
@@ -338,9 +342,6 @@ TEST(CommOpen, StopDescriptorFailureGivesMinus4) {
         getrlimit(RLIMIT_NOFILE, &old);
         rl.rlim_max = old.rlim_max;
         if (setrlimit(RLIMIT_NOFILE, &rl) != 0) _exit(4);
-        QueueDispatcher disp;
-        TComm comm(disp);
-        comm.SetCommName(pty.slave);
         int r = comm.StartComm();
         bool closed = comm.Handle() == -1;
         _exit(r == -4 && closed ? 0 : 10 + (r + 10));
