@@ -261,6 +261,27 @@ TEST_F(CommTest, SendDataEmptyFiresOncePerEmptiedQueue) {
     EXPECT_EQ(empties, 3);
 }
 
+TEST_F(CommTest, StopCommWakesABlockedWriteAndDropsTheQueue) {
+    ASSERT_EQ(comm.StartComm(), 1);
+    // Nobody reads the master: the first request fills the pty and the writer waits.
+    const std::size_t total = 4 * 65535;
+    for (unsigned i = 0; i < 4; ++i) {
+        auto part = Pattern(65535, i);
+        ASSERT_TRUE(comm.WriteCommData(part.data(), part.size()));
+    }
+    comm.StopComm();  // must not hang on the blocked write
+    EXPECT_FALSE(comm.WriteThreadActive());
+    EXPECT_TRUE(comm.SendDataEmpty());
+
+    // The threads are joined, so whatever can still be read is all there will be.
+    int flags = fcntl(pty.master, F_GETFL);
+    ASSERT_EQ(fcntl(pty.master, F_SETFL, flags | O_NONBLOCK), 0);
+    std::size_t left = 0;
+    std::vector<uint8_t> buf(4096);
+    for (ssize_t n; (n = read(pty.master, buf.data(), buf.size())) > 0;) left += static_cast<std::size_t>(n);
+    EXPECT_LT(left, total);
+}
+
 TEST_F(CommTest, FarEndClosingPostsHangupAndEndsTheReadThread) {
     ASSERT_EQ(comm.StartComm(), 1);
     ASSERT_TRUE(comm.ReadThreadActive());
