@@ -471,8 +471,9 @@ void TComm::ReadLoop(Session* s) {
         const uint32_t interval = s->interval, mult = s->totalMult, cons = s->totalConst;
         const bool noWait = interval == 0xFFFFFFFFu && mult == 0 && cons == 0;
         const bool hasTotal = mult != 0 || cons != 0;
-        const auto deadline =
-            Clock::now() + std::chrono::milliseconds(uint64_t(mult) * kChunk + cons);
+        // Capped at a day so that extreme settings cannot overflow the clock.
+        const uint64_t totalMs = std::min<uint64_t>(uint64_t(mult) * kChunk + cons, 86400000u);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
         bool stopped = false;
         while (!noWait && len < kChunk && st != ReadResult::Ended) {
             long long wait = -1;
