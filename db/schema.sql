@@ -65,7 +65,7 @@ CREATE TABLE dish (
   group_flag      smallint    NOT NULL DEFAULT 0,   -- 1 = set meal
   now_price_flag  smallint    NOT NULL DEFAULT 0,   -- 1 = price entered at order time
   recommend_flag  smallint    NOT NULL DEFAULT 0,
-  spec_flag       smallint    NOT NULL DEFAULT 0,   -- 1 = has specifications
+  spec_flag       smallint    NOT NULL DEFAULT 0,   -- 1 = has sizes (规格)
   db_unit         smallint    NOT NULL DEFAULT 0,   -- 1 = second unit (weighed dish)
   active          boolean     NOT NULL DEFAULT true
 );
