@@ -30,14 +30,4 @@ bool RepeatAllowed(TLink& link, uint32_t frameStart) {
   return static_cast<int64_t>(spent) < SysSet().ReplyWaitMs;
 }
 
-std::string ExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 }  // namespace qv::exchange_detail

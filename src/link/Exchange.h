@@ -45,7 +45,5 @@ int Finish(TLink& link, int r, int iPDANo, const TStru_CmdList& cmd, const std::
 // frame number) still fit the budget: less than ReplyWaitMs since the frame was first sent.
 bool RepeatAllowed(TLink& link, uint32_t frameStart);
 
-std::string ExceptionText();
-
 }  // namespace exchange_detail
 }  // namespace qv

@@ -11,16 +11,6 @@
 namespace qv {
 namespace {
 
-std::string ExceptionText(std::exception_ptr p) {
-  try {
-    std::rethrow_exception(p);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 uint32_t Psw() { return static_cast<uint32_t>(SysSet().BaseCommPsw); }
 
 }  // namespace

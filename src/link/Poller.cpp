@@ -18,16 +18,6 @@ constexpr int kCallAnswerMs = 2000;
 constexpr int kCallAttempts = 3;
 constexpr int kMaxSendErrors = 3;
 
-std::string ExceptionText(std::exception_ptr p) {
-  try {
-    std::rethrow_exception(p);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 }  // namespace
 
 void TPoller::tmrCheckTimer() {

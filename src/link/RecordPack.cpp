@@ -97,16 +97,6 @@ const TAnswerLayout* FindLayout(std::string_view upperCmd) {
   return nullptr;
 }
 
-std::string ExceptionText(std::exception_ptr p) {
-  try {
-    std::rethrow_exception(p);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 // StrToFloatDef(text, 0): a plain decimal number with optional sign and exponent.
 double NumberOrZero(std::string_view text) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);

@@ -150,4 +150,15 @@ std::string FormatCommDayLine(int iPDANo, const std::string& strName, int iResul
   }
 }
 
+std::string ExceptionText(std::exception_ptr p) {
+  if (!p) return "unknown exception";
+  try {
+    std::rethrow_exception(p);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
 }  // namespace qv

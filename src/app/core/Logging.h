@@ -1,6 +1,7 @@
 #pragma once
 // The four log files beside the executable. None of these ever throws.
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@ void WriteResultLog(std::string_view text);                  // Result.txt while
 void WriteErrLog(std::string_view text);                     // ResultErr.txt, always
 void WriteCommDayLog(std::string_view text);                 // Log/YYYYMMDD.txt while WriteCommLog
 void WriteEPosLog(std::string_view text, bool clear);        // ePOS.txt
+
+// The message of an exception, for the "... except:" lines; call it inside a catch block.
+std::string ExceptionText(std::exception_ptr p = std::current_exception());
 
 // The wall clock the log files read (local time of the machine); an empty function restores
 // the real clock. For tests.

@@ -45,16 +45,6 @@
 namespace qv {
 namespace {
 
-std::string ExceptionText(std::exception_ptr p) {
-  try {
-    std::rethrow_exception(p);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 QIcon AppIcon() {
   QPixmap pm(32, 32);
   pm.fill(Qt::transparent);
