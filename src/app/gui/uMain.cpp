@@ -572,6 +572,12 @@ void TfrmMain::ShutDown() {
   }
 }
 
+void TfrmMain::EndBySignal() {
+  if (btnStartOrStop->property("tag").toInt() == 1) mniStopClick();
+  ShutDown();
+  emit exitConfirmed();
+}
+
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!event->spontaneous()) FormShow();

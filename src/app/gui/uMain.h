@@ -141,6 +141,9 @@ class TfrmMain : public QMainWindow,
   // The end of the program: closes the port and stops both timers, so that a polling loop
   // under way ends after its current poll and the event loop can return.
   void ShutDown();
+  // SIGTERM or SIGINT: stops the service and ends the program as a confirmed "退出系统"
+  // would, without asking.
+  void EndBySignal();
   // Connects to the database when not linked (what showing the window does).
   void FormShow();
 

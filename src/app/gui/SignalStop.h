@@ -1,0 +1,26 @@
+#pragma once
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+
+namespace qv {
+
+// Turns SIGINT and SIGTERM into a Qt signal on the main loop (a socket pair written by the
+// handler), so the service stops through its own code instead of dying mid-frame. After the
+// first signal the default action is back: a second Ctrl-C ends a stuck program at once.
+class TSignalStop : public QObject {
+  Q_OBJECT
+ public:
+  explicit TSignalStop(QObject* parent = nullptr);
+  ~TSignalStop() override;
+  bool Installed() const { return notifier_ != nullptr; }
+
+ signals:
+  void stopRequested(int signo);
+
+ private:
+  void OnReadable();
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace qv

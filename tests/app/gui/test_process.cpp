@@ -1,0 +1,345 @@
+// The program itself: quorvex started as a process against qv-sim on a pseudo-terminal and the
+// demo database (QV_TEST_PG), stopped by signals the way systemd and Ctrl-C stop it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// A child process with its standard output (and optionally error) on a pipe.
+class TChild {
+ public:
+  TChild(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool withStderr = false) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], STDOUT_FILENO);
+      if (withStderr) {
+        dup2(fds[1], STDERR_FILENO);
+      } else if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
+        dup2(null, STDERR_FILENO);
+      }
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~TChild() {
+    if (pid_ > 0 && !status_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+
+  bool Started() const { return pid_ > 0 && out_ >= 0; }
+  void Signal(int signo) const { kill(pid_, signo); }
+
+  // Reads lines until one satisfies pred or the time is up; every line read stays in Output().
+  std::optional<std::string> WaitLine(const std::function<bool(const std::string&)>& pred,
+                                      std::chrono::milliseconds within) {
+    const auto end = Clock::now() + within;
+    for (;;) {
+      std::size_t nl;
+      while ((nl = pending_.find('\n')) != std::string::npos) {
+        std::string line = pending_.substr(0, nl);
+        pending_.erase(0, nl + 1);
+        output_ += line + "\n";
+        if (pred(line)) return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      if (left <= 0ms || !ReadSome(left)) return std::nullopt;
+    }
+  }
+  std::optional<std::string> WaitFor(const std::string& part, std::chrono::milliseconds within) {
+    return WaitLine([&](const std::string& l) { return l.find(part) != std::string::npos; }, within);
+  }
+  // The exit code, or -signal when a signal ended it, or nullopt when still running.
+  std::optional<int> WaitExit(std::chrono::milliseconds within) {
+    const auto end = Clock::now() + within;
+    while (!status_) {
+      int st = 0;
+      if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
+        break;
+      }
+      if (Clock::now() >= end) return std::nullopt;
+      std::this_thread::sleep_for(20ms);
+    }
+    while (ReadSome(0ms)) {
+    }
+    output_ += pending_;
+    pending_.clear();
+    return status_;
+  }
+  const std::string& Output() const { return output_; }
+
+ private:
+  bool ReadSome(std::chrono::milliseconds wait) {
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(wait.count())) <= 0) return false;
+    char buf[4096];
+    const ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) return false;
+    pending_.append(buf, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::optional<int> status_;
+  std::string pending_, output_;
+};
+
+// Relays a database server's Unix socket from a directory of its own, and can be switched on
+// later: until then the server looks down to whoever connects there.
+class TSocketRelay {
+ public:
+  TSocketRelay(std::string dir, std::string target) : dir_(std::move(dir)), target_(std::move(target)) {}
+  ~TSocketRelay() {
+    stop_ = true;
+    if (accepter_.joinable()) accepter_.join();
+    for (std::thread& t : pumps_) t.join();
+    if (listen_ >= 0) close(listen_);
+  }
+  bool Up() {
+    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un a = Addr(dir_ + "/.s.PGSQL.5432");
+    if (bind(listen_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || listen(listen_, 16) != 0) return false;
+    accepter_ = std::thread([this] { Accept(); });
+    return true;
+  }
+
+ private:
+  static sockaddr_un Addr(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    return a;
+  }
+  void Accept() {
+    while (!stop_) {
+      pollfd p{listen_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      const int in = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (in < 0) continue;
+      const int out = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const sockaddr_un a = Addr(target_);
+      if (connect(out, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        close(in);
+        close(out);
+        continue;
+      }
+      pumps_.emplace_back([this, in, out] { Pump(in, out); });
+    }
+  }
+  void Pump(int a, int b) {
+    pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+    char buf[8192];
+    while (!stop_) {
+      if (poll(p, 2, 50) <= 0) continue;
+      bool done = false;
+      for (int i = 0; i < 2 && !done; ++i) {
+        if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t n = read(p[i].fd, buf, sizeof buf);
+        done = n <= 0 || write(p[1 - i].fd, buf, static_cast<std::size_t>(n)) != n;
+      }
+      if (done) break;
+    }
+    close(a);
+    close(b);
+  }
+
+  std::string dir_, target_;
+  int listen_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread accepter_;
+  std::vector<std::thread> pumps_;
+};
+
+std::string PgSocketDir(const std::string& conn) {
+  const std::size_t at = conn.find("host=");
+  if (at == std::string::npos) return {};
+  const std::size_t end = conn.find(' ', at);
+  return conn.substr(at + 5, end == std::string::npos ? std::string::npos : end - at - 5);
+}
+
+// One waiter logging in again and again.
+constexpr const char* kLoginLoop =
+    "station 1001\nversion V1.0\nchannel 3\nretries 0\n"
+    "terminal 11 ordering password 0\n"
+    "request RT-LOGIN cCorpCode=0001 cDevCode=PDA11 cUserCode=003 cUserPsw=123\n";
+
+class ServiceProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qv-proc.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    home = tmpl;
+    const char* pg = std::getenv("QV_TEST_PG");
+    conn = pg ? pg : "";
+  }
+  void TearDown() override {
+    sim.reset();
+    fs::remove_all(home);
+  }
+
+  // Starts the simulator on a fresh pseudo-terminal; returns its path.
+  std::string StartSim(const std::string& script) {
+    const std::string file = home + "/sim.txt";
+    std::ofstream(file) << script;
+    sim = std::make_unique<TChild>(std::vector<std::string>{QV_SIM, "--loop", "--quiet", file},
+                                   std::vector<std::string>{});
+    if (!sim->Started()) return {};
+    const auto first = sim->WaitFor("PTY ", 10s);
+    return first ? first->substr(4) : std::string();
+  }
+  void WriteIni(const std::string& port, const std::string& connstring) {
+    std::ofstream(home + "/datalink.ini", std::ios::binary)
+        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n[CommSet]\r\nCommNo=" << port
+        << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
+    std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
+  }
+  std::unique_ptr<TChild> StartService(bool headless) {
+    std::vector<std::string> argv{QV_QUORVEX};
+    if (headless) argv.push_back("--headless");
+    return std::make_unique<TChild>(
+        argv,
+        std::vector<std::string>{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=offscreen"},
+        true);
+  }
+
+  std::string home, conn;
+  std::unique_ptr<TChild> sim;
+};
+
+constexpr auto kServe = 20s;  // start-up, the base-station sequence and a first login
+constexpr auto kStop = 10s;
+
+bool IsLoginOk(const std::string& l) {
+  return l.rfind("0011\t", 0) == 0 && l.find("登陆") != std::string::npos && l.find("返回OK") != std::string::npos;
+}
+
+TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  for (const auto& [signo, name] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}}) {
+    SCOPED_TRACE(name);
+    const std::string pty = StartSim(kLoginLoop);
+    ASSERT_FALSE(pty.empty());
+    WriteIni(pty, conn);
+    auto svc = StartService(true);
+    ASSERT_TRUE(svc->Started());
+    EXPECT_TRUE(svc->WaitFor("服务正常启动", kServe)) << svc->Output();
+    EXPECT_TRUE(svc->WaitLine(IsLoginOk, kServe)) << svc->Output();
+
+    svc->Signal(signo);
+    EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+    const std::string& out = svc->Output();
+    const std::size_t received = out.find(std::string("quorvex: ") + name + " received, stopping");
+    ASSERT_NE(received, std::string::npos) << out;
+    EXPECT_NE(out.find("关闭串口成功!", received), std::string::npos) << "the port is closed on the way out\n"
+                                                                   << out;
+    // The day's request log is on disk by the time the program has gone.
+    bool logged = false;
+    for (const auto& e : fs::directory_iterator(home + "/Log")) logged |= fs::file_size(e.path()) > 0;
+    EXPECT_TRUE(logged);
+    fs::remove_all(home + "/Log");
+    sim.reset();
+  }
+}
+
+TEST_F(ServiceProcess, WindowEndsOnSigtermWithoutAsking) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string pty = StartSim(kLoginLoop);
+  ASSERT_FALSE(pty.empty());
+  WriteIni(pty, conn);
+  auto svc = StartService(false);
+  ASSERT_TRUE(svc->Started());
+  // The window prints nothing; the request log shows it serving.
+  const auto end = Clock::now() + kServe;
+  bool serving = false;
+  while (!serving && Clock::now() < end) {
+    std::this_thread::sleep_for(100ms);
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(home + "/Log", ec)) serving |= fs::file_size(e.path()) > 0;
+  }
+  ASSERT_TRUE(serving);
+  svc->Signal(SIGTERM);
+  // A confirmation box would block here until the time-out.
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+}
+
+TEST_F(ServiceProcess, PortThatCannotOpenIsReportedAndTheProgramStillStops) {
+  WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  EXPECT_TRUE(svc->WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc->Output();
+
+  // A second copy ends at once and says nothing.
+  auto second = StartService(true);
+  EXPECT_EQ(second->WaitExit(kStop), std::optional<int>(0));
+  EXPECT_EQ(second->Output(), "");
+
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+  EXPECT_EQ(svc->Output().find("关闭串口成功!"), std::string::npos) << "nothing was open";
+}
+
+// The database is down when the service starts; the first link check after it comes up
+// reconnects, and the same terminal's logins then succeed. Takes one link period (30 s).
+TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string server = PgSocketDir(conn);
+  ASSERT_FALSE(server.empty()) << "a socket-directory connection string is expected: " << conn;
+  const std::string relayDir = home + "/db";
+  fs::create_directory(relayDir);
+  TSocketRelay relay(relayDir, server + "/.s.PGSQL.5432");
+
+  const std::string pty = StartSim(kLoginLoop);
+  ASSERT_FALSE(pty.empty());
+  std::string relayed = conn;
+  relayed.replace(relayed.find(server), server.size(), relayDir);
+  WriteIni(pty, relayed);
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  const auto refused =
+      svc->WaitLine([](const std::string& l) { return l.rfind("0011\t登陆\t", 0) == 0 && l.find("返回OK") == std::string::npos; },
+                    kServe);
+  ASSERT_TRUE(refused) << "a login is answered, not served, while the database is down\n" << svc->Output();
+
+  ASSERT_TRUE(relay.Up());
+  EXPECT_TRUE(svc->WaitLine(IsLoginOk, 45s)) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0));
+}
+
+}  // namespace
