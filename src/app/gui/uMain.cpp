@@ -148,8 +148,10 @@ void TfrmMain::BuildUi() {
   lvPosList->setObjectName("lvPosList");
   lvPosList->setColumnCount(2);
   lvPosList->setHeaderLabels({QStringLiteral("机号"), QStringLiteral("版本")});
-  lvPosList->setColumnWidth(0, 100);
-  lvPosList->setColumnWidth(1, 120);
+  // Both columns fit the list's width even with a vertical scroll bar; the last one
+  // stretches into what is left.
+  lvPosList->setColumnWidth(0, 90);
+  lvPosList->setColumnWidth(1, 80);
   lvPosList->headerItem()->setTextAlignment(1, Qt::AlignCenter);
   lvPosList->setRootIsDecorated(false);
   lvPosList->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -197,6 +199,8 @@ void TfrmMain::BuildUi() {
   lvLog->setObjectName("lvLog");
   lvLog->setColumnCount(3);
   lvLog->setHeaderLabels({QStringLiteral("机号"), QStringLiteral("操作类型"), QStringLiteral("结果")});
+  // The number column is narrow so that the three fit without a horizontal scroll bar.
+  lvLog->setColumnWidth(0, 60);
   lvLog->setColumnWidth(1, 90);
   lvLog->setColumnWidth(2, 230);
   lvLog->headerItem()->setTextAlignment(1, Qt::AlignCenter);
