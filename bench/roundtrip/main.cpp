@@ -77,17 +77,14 @@ int main(int argc, char** argv) {
   cfg.delayMs = 0;
   std::istringstream script("terminal 12 ordering\n");
   ParseScript(script, "bench", cfg);
-  TSimEngine engine(cfg);
-  TPty pty = OpenPty();
-  int stop[2];
-  if (pipe(stop) != 0) return 1;
-  std::thread sim([&] { RunSimLoop(pty.master, engine, stop[0], false); });
+  TSimThread sim(cfg);
+  const std::string& path = sim.Path();
 
   int rc = 0;
   {
-    TPcSide pc(pty.path);
+    TPcSide pc(path);
     if (pc.started != 1) {
-      std::fprintf(stderr, "bench_roundtrip: StartComm on %s gave %d\n", pty.path.c_str(), pc.started);
+      std::fprintf(stderr, "bench_roundtrip: StartComm on %s gave %d\n", path.c_str(), pc.started);
       rc = 1;
     } else {
       pc.port.SetDtrControl(TLinkDtr::DtrDisable);
@@ -100,7 +97,7 @@ int main(int argc, char** argv) {
         return link.WriteDataToComm(BuildTermFrame(0, kTerminal, 0x0301, static_cast<uint8_t>(1 + i % 255),
                                                    payload.data(), payload.size()));
       });
-      std::printf("round trips through TComm over %s against the simulator engine, %d each\n", pty.path.c_str(),
+      std::printf("round trips through TComm over %s against the simulator engine, %d each\n", path.c_str(),
                   count);
       std::printf("%-34s %6s  %8s  %8s  %8s  %8s   %8s  %s\n", "case (ms)", "n", "median", "p99", "min", "max",
                   "wire", "failed");
@@ -109,10 +106,5 @@ int main(int argc, char** argv) {
       std::printf("wire: bytes both ways at 115200 baud, 10 bits a byte\n");
     }
   }
-  (void)!write(stop[1], "x", 1);
-  sim.join();
-  close(stop[0]);
-  close(stop[1]);
-  ClosePty(pty);
   return rc;
 }

@@ -62,31 +62,6 @@ void PutFile(const std::string& path, const std::string& bytes) {
   if (!f) throw std::runtime_error(path + " cannot be written");
 }
 
-// The simulated base station and handhelds on a pseudo-terminal, on a thread of its own.
-class TSimThread {
- public:
-  explicit TSimThread(qv::sim::TSimConfig cfg) : engine_(std::move(cfg)) {
-    if (pipe2(stop_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
-    pty_ = qv::sim::OpenPty();
-    thread_ = std::thread([this] { qv::sim::RunSimLoop(pty_.master, engine_, stop_[0], false); });
-  }
-  ~TSimThread() {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = write(stop_[1], &c, 1);
-    thread_.join();
-    qv::sim::ClosePty(pty_);
-    close(stop_[0]);
-    close(stop_[1]);
-  }
-  const std::string& Path() const { return pty_.path; }
-
- private:
-  qv::sim::TSimEngine engine_;
-  qv::sim::TPty pty_;
-  int stop_[2] = {-1, -1};
-  std::thread thread_;
-};
-
 qv::sim::TSimConfig SimConfig() {
   qv::sim::TSimConfig cfg;
   cfg.version = "V2.10";
@@ -167,7 +142,7 @@ int main(int argc, char** argv) {
 
   int failures = 0;
   try {
-    TSimThread sim(SimConfig());
+    qv::sim::TSimThread sim(SimConfig());
     const std::string ini =
         "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nwriteCommLog=1\r\nTransData=111111100\r\nBroadcast=1\r\n"
         "[CommSet]\r\nCommNo=" + sim.Path() + "\r\nChannelNo=3\r\n"

@@ -113,4 +113,33 @@ int RunSimLoop(int fd, TSimEngine& engine, int stopFd, bool exitWhenDone) {
   }
 }
 
+TSimThread::TSimThread(TSimConfig cfg, const std::function<void(TSimEngine&)>& prepare)
+    : engine_(std::move(cfg)) {
+  if (pipe2(stop_, O_CLOEXEC) != 0) throw SysError("pipe");
+  try {
+    pty_ = OpenPty();
+  } catch (...) {
+    close(stop_[0]);
+    close(stop_[1]);
+    throw;
+  }
+  if (prepare) prepare(engine_);
+  thread_ = std::thread([this] { result_ = RunSimLoop(pty_.master, engine_, stop_[0], false); });
+}
+
+int TSimThread::Stop() {
+  if (thread_.joinable()) {
+    (void)!write(stop_[1], "x", 1);
+    thread_.join();
+  }
+  return result_;
+}
+
+TSimThread::~TSimThread() {
+  Stop();
+  ClosePty(pty_);
+  close(stop_[0]);
+  close(stop_[1]);
+}
+
 }  // namespace qv::sim

@@ -1,7 +1,9 @@
 #pragma once
 // The simulator's single-threaded poll() loop on a pseudo-terminal master or a device.
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "SimEngine.h"
 
@@ -27,5 +29,28 @@ uint64_t SteadyMs();
 // until the engine has finished and its last answer is written. 0 on a normal end, 1 when
 // the line fails.
 int RunSimLoop(int fd, TSimEngine& engine, int stopFd, bool exitWhenDone);
+
+// The engine serving a new pseudo-terminal on a thread of its own, for tests, benches and
+// tools that run the PC's side in the same process. prepare runs before the thread starts
+// (an observer, say). Throws when the pty or the stop pipe cannot be made.
+class TSimThread {
+ public:
+  explicit TSimThread(TSimConfig cfg, const std::function<void(TSimEngine&)>& prepare = {});
+  ~TSimThread();
+  TSimThread(const TSimThread&) = delete;
+  TSimThread& operator=(const TSimThread&) = delete;
+
+  const std::string& Path() const { return pty_.path; }
+  // Ends the loop and returns its result; the engine may be read safely afterwards.
+  int Stop();
+  TSimEngine& Engine() { return engine_; }
+
+ private:
+  TSimEngine engine_;
+  TPty pty_;
+  int stop_[2] = {-1, -1};
+  int result_ = -1;
+  std::thread thread_;
+};
 
 }  // namespace qv::sim

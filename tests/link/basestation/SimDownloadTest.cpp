@@ -35,32 +35,23 @@ class DownloadOverPty : public ::testing::Test {
     ResetDbLink();
     ASSERT_TRUE(ConnectDatabase(conn));
 
-    pty = OpenPty();
-    ASSERT_EQ(pipe(stop), 0);
     // Two ordering terminals without requests of their own: they only take downloads.
-    engine = std::make_unique<TSimEngine>(ConfigFrom("station 9\nterminal 21 ordering\nterminal 22 ordering\n"));
-    loop = std::thread([this] { loopResult = RunSimLoop(pty.master, *engine, stop[0], false); });
-    pc = std::make_unique<TPcSide>(pty.path);
+    sim = std::make_unique<TSimThread>(ConfigFrom("station 9\nterminal 21 ordering\nterminal 22 ordering\n"));
+    pc = std::make_unique<TPcSide>(sim->Path());
     ASSERT_EQ(pc->started, 1);
     pc->port.SetDtrControl(TLinkDtr::DtrDisable);
   }
   void TearDown() override {
     pc.reset();
-    if (stop[1] >= 0) (void)!write(stop[1], "x", 1);
-    if (loop.joinable()) loop.join();
-    for (int fd : stop)
-      if (fd >= 0) close(fd);
-    if (pty.master >= 0) ClosePty(pty);
+    sim.reset();
     FreeShareDataSetList();
     ResetDbLink();
   }
   // The download frames the simulator took; read once its thread has ended.
   uint64_t TakenFrames() {
     pc.reset();
-    (void)!write(stop[1], "x", 1);
-    loop.join();
-    EXPECT_EQ(loopResult, 0);
-    return engine->Stats().downloadFrames;
+    EXPECT_EQ(sim->Stop(), 0);
+    return sim->Engine().Stats().downloadFrames;
   }
   std::vector<std::string> Rows() const {
     std::vector<std::string> out;
@@ -72,11 +63,7 @@ class DownloadOverPty : public ::testing::Test {
   qv::test::TSysSetScope settings;
   qv::test::TFakeService service;
   qv::test::TFakeTerminalList terminals;
-  TPty pty;
-  int stop[2] = {-1, -1};
-  std::unique_ptr<TSimEngine> engine;
-  std::thread loop;
-  int loopResult = -1;
+  std::unique_ptr<TSimThread> sim;
   std::unique_ptr<TPcSide> pc;
 };
 

@@ -39,31 +39,25 @@ int Retried(const std::function<int()>& exchange) {
 class SimOverPty : public ::testing::Test {
  protected:
   void SetUp() override {
-    pty = OpenPty();
-    ASSERT_EQ(pipe(stop), 0);
-    engine = std::make_unique<TSimEngine>(ConfigFrom(R"(
+    sim = std::make_unique<TSimThread>(ConfigFrom(R"(
 station 4711
 version V1.0
 terminal 12 ordering
 request RT-LOGIN cCorpCode=0001 cDevCode=PDA12 cUserCode=001 cUserPsw=1234
 request RT-BILL cTableNo=A01 cOpCode=001
-)"));
-    engine->SetFrameObserver([this](bool fromPc, const std::vector<uint8_t>& f) {
-      std::lock_guard<std::mutex> lk(mu);
-      if (fromPc) seen.push_back(f);
-    });
-    loop = std::thread([this] { loopResult = RunSimLoop(pty.master, *engine, stop[0], false); });
-    pc = std::make_unique<TPcSide>(pty.path);
+)"),
+                                       [this](TSimEngine& engine) {
+                                         engine.SetFrameObserver([this](bool fromPc, const std::vector<uint8_t>& f) {
+                                           std::lock_guard<std::mutex> lk(mu);
+                                           if (fromPc) seen.push_back(f);
+                                         });
+                                       });
+    pc = std::make_unique<TPcSide>(sim->Path());
     ASSERT_EQ(pc->started, 1);
   }
   void TearDown() override {
     pc.reset();
-    if (stop[1] >= 0) (void)!write(stop[1], "x", 1);
-    if (loop.joinable()) loop.join();
-    EXPECT_EQ(loopResult, 0);
-    for (int fd : stop)
-      if (fd >= 0) close(fd);
-    ClosePty(pty);
+    EXPECT_EQ(sim->Stop(), 0);
   }
   std::vector<TBytes> Seen() {
     std::lock_guard<std::mutex> lk(mu);
@@ -75,13 +69,9 @@ request RT-BILL cTableNo=A01 cOpCode=001
     return pc->link.RecBuffer();
   }
 
-  TPty pty;
-  int stop[2] = {-1, -1};
-  std::unique_ptr<TSimEngine> engine;
-  std::thread loop;
-  int loopResult = -1;
-  std::unique_ptr<TPcSide> pc;
   std::mutex mu;
+  std::unique_ptr<TSimThread> sim;
+  std::unique_ptr<TPcSide> pc;
   std::vector<TBytes> seen;
 };
 
