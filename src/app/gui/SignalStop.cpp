@@ -25,6 +25,7 @@ TSignalStop::TSignalStop(QObject* parent) : QObject(parent) {
     return;
   }
   notifier_ = std::make_unique<QSocketNotifier>(gFd[0], QSocketNotifier::Read);
+  notifier_->setEnabled(false);
   connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
 
   struct sigaction sa{};
@@ -43,6 +44,10 @@ TSignalStop::~TSignalStop() {
   ::close(gFd[0]);
   ::close(gFd[1]);
   gFd[0] = gFd[1] = -1;
+}
+
+void TSignalStop::Arm() {
+  if (notifier_) notifier_->setEnabled(true);
 }
 
 void TSignalStop::OnReadable() {

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvex: %s received, stopping\n", signo == SIGINT ? "SIGINT" : "SIGTERM");
     frmMain.EndBySignal();
   });
+  signalStop.Arm();
   if (headless) {
     frmMain.FormShow();
   } else {

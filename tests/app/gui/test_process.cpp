@@ -314,6 +314,26 @@ TEST_F(ServiceProcess, PortThatCannotOpenIsReportedAndTheProgramStillStops) {
   EXPECT_EQ(svc->Output().find("关闭串口成功!"), std::string::npos) << "nothing was open";
 }
 
+// A signal while the start sequence still waits for the base station (the window's
+// constructor pumps events then) is kept until the program can act on it.
+TEST_F(ServiceProcess, SignalDuringTheStartSequenceIsNotLost) {
+  // A base station that never answers: each of its three commands waits out its time.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave = ptsname(master);
+  WriteIni(slave, "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  // The first base-station command on the line: the program is inside the sequence now.
+  pollfd p{master, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 20000), 1) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+  close(master);
+}
+
 // The database is down when the service starts; the first link check after it comes up
 // reconnects, and the same terminal's logins then succeed. Takes one link period (30 s).
 TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
