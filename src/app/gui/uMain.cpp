@@ -343,7 +343,8 @@ void TfrmMain::FormCreate() {
   pnlState->setText(Q(SysSet().AppTitle));
   ApplyMode();
   bExitFlag = false;
-  SetTrayAvailable(QSystemTrayIcon::isSystemTrayAvailable());
+  // Shown even when no tray is there yet: Qt docks the icon once a tray appears.
+  if (!headless_) trayIcon->show();
   SetServiceState(0);
   if (mniStart->isEnabled()) mniStartClick();
   tmrLink->start();
@@ -360,9 +361,8 @@ void TfrmMain::ApplyMode() {
   for (QAction* a : {mniDownSet, mniDown, mniStopDown}) a->setVisible(!stock);
 }
 
-void TfrmMain::SetTrayAvailable(bool available) {
-  trayAvailable_ = available;
-  trayIcon->setVisible(available);
+bool TfrmMain::TrayAvailable() const {
+  return trayOverride_ ? *trayOverride_ : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void TfrmMain::SetServiceState(int code) {
@@ -548,7 +548,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
   if (!bExitFlag) {
     event->ignore();
     // Without a tray nothing could bring a hidden window back.
-    if (trayAvailable_)
+    if (TrayAvailable())
       hide();
     else
       showMinimized();

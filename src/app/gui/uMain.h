@@ -3,6 +3,7 @@
 // start and stop, the database link watch, the tray icon and the closing rules.
 #include <QMainWindow>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -147,9 +148,11 @@ class TfrmMain : public QMainWindow,
   // Connects to the database when not linked (what showing the window does).
   void FormShow();
 
-  // Whether the desktop offers a tray; without one the close button minimises.
-  bool TrayAvailable() const { return trayAvailable_; }
-  void SetTrayAvailable(bool available);
+  // Whether the desktop offers a tray now; without one the close button minimises. Asked at
+  // each close: a panel that starts after the program brings its tray later.
+  bool TrayAvailable() const;
+  // For tests: a fixed answer instead of asking the desktop.
+  void SetTrayAvailable(bool available) { trayOverride_ = available; }
 
   // IServiceControl
   bool IsCheckTimerEnabled() override;
@@ -184,7 +187,7 @@ class TfrmMain : public QMainWindow,
   std::unique_ptr<IExchangeHandler> exchange_;
   std::unique_ptr<TDownload> download_;
   std::vector<std::string> posNoList_;
-  bool trayAvailable_ = false;
+  std::optional<bool> trayOverride_;
   bool headless_;
 };
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -396,6 +397,20 @@ TEST_F(MainWindow, CloseButtonHidesOrMinimisesAndExitAsks) {
   frm->mniCloseClick();  // works from the tray with the window hidden
   EXPECT_TRUE(ok.seen);
   EXPECT_EQ(exits, 1);
+}
+
+TEST_F(MainWindow, TrayIsAskedAtEachCloseAndItsIconWaitsForOne) {
+  Make();
+  // This platform has no tray; the icon stays shown so that Qt docks it once one appears.
+  EXPECT_TRUE(frm->trayIcon->isVisible());
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+  frm->show();
+  frm->close();
+  EXPECT_TRUE(frm->isMinimized()) << "asked now, not remembered from the start";
+  frm->showNormal();
+  frm->SetTrayAvailable(true);
+  frm->close();
+  EXPECT_FALSE(frm->isVisible());
 }
 
 TEST_F(MainWindow, TrayToggleShowsAndHides) {
