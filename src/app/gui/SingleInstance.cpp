@@ -4,7 +4,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace qv {
 
@@ -17,7 +20,13 @@ std::string InstanceLockPath() {
 
 bool AcquireSingleInstance(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // Another user's stale file must not keep the service down; the port has a lock of its
+    // own, so a second copy would still not serve.
+    std::fprintf(stderr, "quorvex: cannot open the lock file %s (%s); running without it\n", path.c_str(),
+                 std::strerror(errno));
+    return true;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return false;

@@ -7,8 +7,9 @@ namespace qv {
 // /tmp/Quorvex.lock.
 std::string InstanceLockPath();
 
-// Takes an exclusive lock on path and keeps it for the life of the process; false when
-// another process holds it (or the file cannot be opened).
+// Takes an exclusive lock on path and keeps it for the life of the process; false only when
+// another process holds it. A file that cannot be opened is reported on standard error and
+// the program runs without the lock.
 bool AcquireSingleInstance(const std::string& path);
 
 }  // namespace qv

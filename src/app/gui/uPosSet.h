@@ -32,7 +32,7 @@ class TfrmPosSet : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  const std::vector<std::string>& posNoList_;
+  const std::vector<std::string> posNoList_;  // a copy: the dialog may outlive the caller's list
 };
 
 }  // namespace qv

@@ -102,6 +102,10 @@ TEST_F(AutostartTest, SingleInstanceLockIsExclusiveAcrossProcesses) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second copy got the lock";
 }
 
+TEST_F(AutostartTest, UnopenableLockFileDoesNotStopTheProgram) {
+  EXPECT_TRUE(AcquireSingleInstance(Path("no-such-dir/Quorvex.lock")));
+}
+
 TEST(SingleInstance, LockPathFollowsRuntimeDir) {
   const char* old = getenv("XDG_RUNTIME_DIR");
   const std::string saved = old ? old : "";
