@@ -40,6 +40,11 @@ bool TFrameAssembler::BaseDataToRecBuffer(const uint8_t* data, uint32_t count) {
 }
 
 bool TFrameAssembler::Feed(const uint8_t* data, uint32_t count, bool base) {
+  // A half frame of the other framing can never complete under this one: start afresh.
+  if (base != lastBase_) {
+    lastBase_ = base;
+    if (!Complete()) ResetRecBuffer();
+  }
   // A whole frame stays untouched until the next reset: later bytes are dropped instead of
   // being stored past its end (a 256-byte frame would otherwise overrun the buffer).
   if (Complete()) return false;

@@ -36,6 +36,7 @@ class TFrameAssembler {
 
  private:
   bool Feed(const uint8_t* data, uint32_t count, bool base);
+  bool lastBase_ = false;  // the framing of the previous chunk
 };
 
 }  // namespace qv

@@ -110,6 +110,14 @@ TEST(ReassemblyState, ModeSwitchMidFrameNeverOverruns) {
   EXPECT_EQ(TBytes(a.Frame().begin(), a.Frame().end()), kBase);
 }
 
+TEST(ReassemblyState, HalfBaseFrameIsDroppedWhenTerminalFramesFollow) {
+  TFrameAssembler a;
+  const TBytes head = Slice(kBase, 0, 9);  // its count already read
+  EXPECT_FALSE(a.BaseDataToRecBuffer(head.data(), static_cast<uint32_t>(head.size())));
+  EXPECT_TRUE(a.DataToRecBuffer(kReq.data(), static_cast<uint32_t>(kReq.size())));
+  EXPECT_EQ(TBytes(a.Frame().begin(), a.Frame().end()), kReq);
+}
+
 TEST(ReassemblyState, ResetClearsEverything) {
   TFrameAssembler a;
   a.DataToRecBuffer(kReq.data(), static_cast<uint32_t>(kReq.size()));
