@@ -8,14 +8,16 @@
 namespace qv {
 namespace {
 
-// Holds the polling loop off for one exchange; true again on every way out.
+// Holds the polling loop off for one exchange and gives the flag back as it was: a restart
+// while an outer polling loop still waits must not let a second loop start inside it.
 struct TIdleHold {
   bool* flag;
-  explicit TIdleHold(bool* f) : flag(f) {
+  bool was;
+  explicit TIdleHold(bool* f) : flag(f), was(f ? *f : true) {
     if (flag) *flag = false;
   }
   ~TIdleHold() {
-    if (flag) *flag = true;
+    if (flag) *flag = was;
   }
 };
 

@@ -162,6 +162,14 @@ TEST_F(BaseStationTest, PollingHeldOffDuringTheExchangeAndAnswerSplitInChunks) {
   EXPECT_TRUE(pollIdle);
 }
 
+TEST_F(BaseStationTest, ExchangeInsideARunningPollLeavesItHeldOff) {
+  rig.port.OnWrite(BaseCmdIs(BASE_READCHANNEL), Answer(BaseAnswer(BASE_READCHANNEL, {6, 0})));
+  pollIdle = false;  // an outer polling loop still waits (a restart during its wait)
+  uint8_t channel = 0;
+  EXPECT_EQ(base.ReadChannel(channel), 0);
+  EXPECT_FALSE(pollIdle) << "a second loop would start inside the first";
+}
+
 TEST_F(BaseStationTest, PortInConfigurationModeSendsAtOnce) {
   TBaseStation dialog(rig.link, false);
   const uint32_t start = rig.clock.Now();
