@@ -67,6 +67,7 @@ TEST_F(LoggingAt, SizeLimits) {
       {"Result.txt", 1, 127, false},
       {"Result.txt", 1, 128, true},
       {"Result.txt", 0, 0, true},
+      {"Result.txt", -1, 500, true},  // a negative setting keeps only the newest line, never grows
       {"ResultErr.txt", 5120, 131071, false},
       {"ResultErr.txt", 1, 131072, true},  // fixed limit, maxsizeResult has no say
   };

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <optional>
 
 #include "app/core/AppPath.h"
 #include "app/core/FileIo.h"
@@ -41,13 +42,14 @@ std::tm LocalTime(std::chrono::system_clock::time_point t) {
   return tm;
 }
 
-// Appends one line (UTF-8 text, written as GBK with CR LF) to path. With limit >= 0, a file
-// whose length divided by 128 is at least limit is emptied first.
-void AppendLine(const std::string& path, std::string_view text, long long limit) {
+// Appends one line (UTF-8 text, written as GBK with CR LF) to path. With a limit, a file
+// whose length divided by 128 is at least limit is emptied first (any limit of 0 or less
+// therefore keeps only the newest line).
+void AppendLine(const std::string& path, std::string_view text, std::optional<long long> limit) {
   int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-  if (limit >= 0) {
+  if (limit) {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= limit)
+    if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= *limit)
       flags |= O_TRUNC;
   }
   std::string line = Utf8ToGbk(text);
@@ -118,7 +120,7 @@ void WriteCommDayLog(std::string_view text) {
     std::tm tm = LocalTime(now);
     char name[32];
     std::snprintf(name, sizeof name, "%04d%02d%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    AppendLine(FindNoCase(dir + "/", name), Stamped(now, text), -1);
+    AppendLine(FindNoCase(dir + "/", name), Stamped(now, text), std::nullopt);
   } catch (...) {
   }
 }
@@ -130,7 +132,7 @@ void WriteEPosLog(std::string_view text, bool clear) {
       int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (fd >= 0) close(fd);
     }
-    if (!text.empty()) AppendLine(path, text, -1);
+    if (!text.empty()) AppendLine(path, text, std::nullopt);
   } catch (...) {
   }
 }
