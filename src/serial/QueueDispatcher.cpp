@@ -16,7 +16,17 @@ int QueueDispatcher::RunPending() {
         std::lock_guard<std::mutex> lk(FMutex);
         now.swap(FCalls);
     }
-    for (auto& c : now) c();
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        try {
+            now[i]();
+        } catch (...) {
+            // The calls not run yet go back to the front, in their order.
+            std::lock_guard<std::mutex> lk(FMutex);
+            FCalls.insert(FCalls.begin(), std::make_move_iterator(now.begin() + static_cast<std::ptrdiff_t>(i) + 1),
+                          std::make_move_iterator(now.end()));
+            throw;
+        }
+    }
     return static_cast<int>(now.size());
 }
 

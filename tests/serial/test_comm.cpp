@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,18 @@ protected:
     std::vector<uint8_t> received;
     int unterminated = 0, empties = 0, hangups = 0;
 };
+
+TEST(Dispatcher, CallsAfterOneThatThrowsStayQueued) {
+    QueueDispatcher disp;
+    std::string ran;
+    disp.Post([&] { ran += "a"; });
+    disp.Post([] { throw std::runtime_error("boom"); });
+    disp.Post([&] { ran += "c"; });
+    EXPECT_THROW(disp.RunPending(), std::runtime_error);
+    EXPECT_EQ(ran, "a");
+    EXPECT_EQ(disp.RunPending(), 1);
+    EXPECT_EQ(ran, "ac");
+}
 
 TEST(CommOpen, ResultCodes) {
     char regular[] = "/tmp/qv_comm_regularXXXXXX";
