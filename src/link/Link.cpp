@@ -117,15 +117,16 @@ int TLink::WaitReply(int iTimeOutMs) {
   Rec.ResetRecBuffer();
   if (!pump_) return RC_TIMEOUT;
   const uint32_t start = pump_->GetTickCount();
-  while (!Rec.FrameReady) {
+  for (;;) {
     // The tick is taken before the messages are handled, so a frame that arrives during
-    // the last pass still ends in a time-out.
+    // the last pass, or during the sleep before it (a pump may deliver events while it
+    // sleeps), still ends in a time-out.
     const uint32_t now = pump_->GetTickCount();
     pump_->ProcessMessages();
     if (static_cast<int64_t>(now - start) >= iTimeOutMs) return RC_TIMEOUT;
-    if (!Rec.FrameReady) pump_->Sleep(1);
+    if (Rec.FrameReady) return RC_OK;
+    pump_->Sleep(1);
   }
-  return RC_OK;
 }
 
 void TLink::Delay(int iMs) {

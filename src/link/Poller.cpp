@@ -45,6 +45,9 @@ void TPoller::RunLoop() {
         const std::vector<std::string> list = terminals_.PosNoList();
         if (list.empty()) break;
         for (const std::string& entry : list) {
+          // A stop ends the sweep after the poll under way: the rest would only count
+          // refused writes on the closed port and stop the next start at once.
+          if (!service_.IsCheckTimerEnabled()) break;
           const int n = StrToIntDef(entry, 0);
           if (n != 0) DealPDACmd(n);
         }
@@ -92,7 +95,7 @@ int TPoller::AskPDA(int iPDANo) {
   if (r != RC_OK) return r;
   if (link_.WaitReply(kPollAnswerMs) != RC_OK) return RC_TIMEOUT;
   const uint8_t* buf = link_.RecBuffer();
-  // Any other answer is taken as the request itself arriving without a grant.
+  // No grant: DealPDACmd then waits for a request as it would after one.
   if (FrameWord(buf) != CMD_ANSWER) return RC_OK;
   const int t = static_cast<int32_t>(FrameFieldA(buf));
   if (FrameFieldB(buf) != static_cast<uint32_t>(SysSet().BaseCommPsw)) {

@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PollReply,
 TEST_F(Poll, StocktakingSweepsTheListInOrder) {
   SetServerType(1);
   rig.terminals.list = {"3", "x", "5", "0"};
-  rig.StopAfter(100);  // the loop ends after the sweep under way
+  rig.StopAfter(350);  // stopped while terminal 5 is polled: the loop ends after that poll
   rig.RunLoop();
   const auto polls = rig.port.WrittenWithWord(CMD_POLL);
   ASSERT_EQ(polls.size(), 2u);
@@ -176,6 +176,16 @@ TEST_F(Poll, StocktakingSweepsTheListInOrder) {
   EXPECT_EQ(polls[1].bytes, BuildTermFrame(kPsw, 5, CMD_POLL, 0));
   EXPECT_EQ(polls[1].tick - polls[0].tick, 300u);
   EXPECT_TRUE(rig.poller.bPollIdle);
+}
+
+TEST_F(Poll, StopEndsTheSweepAfterThePollUnderWay) {
+  SetServerType(1);
+  rig.terminals.list = {"3", "4", "5", "6"};
+  rig.StopAfter(100);
+  rig.RunLoop();
+  const auto polls = rig.port.WrittenWithWord(CMD_POLL);
+  ASSERT_EQ(polls.size(), 1u);
+  EXPECT_EQ(polls[0].bytes, BuildTermFrame(kPsw, 3, CMD_POLL, 0));
 }
 
 TEST_F(Poll, StocktakingWithEmptyListLeavesTheLoop) {
@@ -309,6 +319,30 @@ TEST_F(Poll, WaitReplyTimeOutEdge) {
     EXPECT_EQ(rig.link.FrameReady(), c.arrives <= 10) << c.arrives;
     rig.link.Delay(20);  // lets a late frame go by
   }
+}
+
+// The Qt pump's sleep handles events as they come; a frame it delivers at the time-out
+// is as late as one delivered in the pass after it.
+TEST_F(Poll, WaitReplyTimeOutEdgeWithAPumpThatDeliversWhileSleeping) {
+  struct TEagerPump : TVirtualPump {
+    using TVirtualPump::TVirtualPump;
+    void Sleep(uint32_t ms) override {
+      TVirtualPump::Sleep(ms);
+      ProcessMessages();
+    }
+  } eager(rig.clock);
+  eager.SetReceiver([this](const uint8_t* d, uint32_t n) { rig.link.OnReceiveData(d, n); });
+  rig.link.SetPump(&eager);
+  const struct {
+    uint32_t arrives;
+    int result;
+  } cases[] = {{9, 0}, {10, 17}};
+  for (const auto& c : cases) {
+    eager.Deliver(TermToPc(7, kPsw, kBill), c.arrives);
+    EXPECT_EQ(rig.link.WaitReply(10), c.result) << c.arrives;
+    rig.link.Delay(20);
+  }
+  rig.link.SetPump(&rig.pump);
 }
 
 TEST_F(Poll, WaitReplyJudgesTheTickTakenBeforeProcessing) {
