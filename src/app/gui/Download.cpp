@@ -79,6 +79,7 @@ int TDownload::DownloadData(int n, const std::string& cmdName) {
   for (int i = 0; i < frames; ++i) {
     if (i > 0) {
       chg.iDataLen = 0;
+      chg.iCallStep = i;  // the procedure runs once, whatever number the terminal echoed
       r = Read_Data_FrmDB(link_, chg, *cmd, readRow_);
       if (r != RC_OK) return Report(r, n, chg);
     }
@@ -116,7 +117,8 @@ int TDownload::DownloadData(int n, const std::string& cmdName) {
       if (word == CMD_RESEND) continue;
       if (word == CMD_OK) {
         if (!bEndSent) {
-          const uint8_t sent = chg.iFrNo;
+          // The number in the frame itself: after a wrong acknowledgement iFrNo holds that.
+          const uint8_t sent = frame[12];
           chg.iFrNo = FrameNo(ans);
           if (chg.iFrNo != sent) continue;  // the same bytes again
           if (last) {

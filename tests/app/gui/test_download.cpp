@@ -178,6 +178,9 @@ TEST_F(DownloadTest, OtherFrameNumberResendsTheSameBytes) {
   TDownload d = Make();
   EXPECT_EQ(d.DownloadData(5, "W-DEPT"), RC_OK);
   const std::vector<TWritten> sent = rig.port.WrittenWithWord(0x0301);
+  std::vector<int> numbers;
+  for (const TWritten& w : sent) numbers.push_back(w.bytes[12]);
+  EXPECT_EQ(numbers, (std::vector<int>{1, 1, 0})) << "one resend, then the last frame";
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent[0].bytes, sent[1].bytes);
 }
