@@ -166,9 +166,29 @@ TEST_F(IniFile, FailedWriteLeavesOldFile) {
     EXPECT_EQ(StrayFiles(dir_, "a.ini"), 0);
   }
 
+  // A file made read-only (even for root, whose rename would replace it).
+  chmod(Path("a.ini").c_str(), 0444);
+  EXPECT_FALSE(ini.WriteString("S", "k", "new"));
+  chmod(Path("a.ini").c_str(), 0644);
+  EXPECT_EQ(Slurp("a.ini"), old);
+  EXPECT_EQ(StrayFiles(dir_, "a.ini"), 0);
+
   // No such directory.
   TIniFile lost(Path("missing/a.ini"));
   EXPECT_FALSE(lost.WriteString("S", "k", "v"));
+}
+
+TEST_F(IniFile, LineBreaksCannotAddKeysOrSections) {
+  Put("a.ini", "[S]\r\n");
+  TIniFile ini(Path("a.ini"));
+  ASSERT_TRUE(ini.WriteString("S", "Password", "a\r\n[ConnectionString]\r\nconnstring=evil"));
+  ASSERT_TRUE(ini.WriteString("S", "Server", "b\nx=1"));
+  EXPECT_EQ(Slurp("a.ini"), "[S]\r\nPassword=a\r\nServer=b\r\n");
+  EXPECT_EQ(ini.ReadString("ConnectionString", "connstring", "none"), "none");
+  for (const auto& [section, key] : {std::pair{"S\r\n[T", "k"}, std::pair{"S]", "k"}, std::pair{"S", "k=v"},
+                                     std::pair{"S", "k\nj"}, std::pair{"S", "[k"}})
+    EXPECT_FALSE(ini.WriteString(section, key, "v")) << section << "/" << key;
+  EXPECT_EQ(Slurp("a.ini"), "[S]\r\nPassword=a\r\nServer=b\r\n");
 }
 
 TEST_F(IniFile, WriteKeepsFileMode) {

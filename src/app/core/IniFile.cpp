@@ -130,42 +130,6 @@ size_t FindKey(const std::vector<Line>& lines, size_t sec, size_t end, std::stri
   return end;
 }
 
-// Replaces the file at path by data through a temporary file in the same directory.
-bool ReplaceFile(const std::string& path, const std::string& data) {
-  std::string target = path;
-  struct stat st {};
-  bool exists = lstat(path.c_str(), &st) == 0;
-  if (exists && S_ISLNK(st.st_mode)) {  // replace the file a link points to, not the link
-    if (char* real = realpath(path.c_str(), nullptr)) {
-      target = real;
-      free(real);
-    }
-    exists = stat(target.c_str(), &st) == 0;
-  }
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
-  if (dir.empty()) dir = "/";
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmp = dir + "/." + base + ".XXXXXX";
-
-  int fd = mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  fchmod(fd, exists ? (st.st_mode & 07777) : 0644);  // best effort: keep the old mode
-  bool ok = WriteAllFd(fd, data) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(tmp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(tmp.c_str());
-    return false;
-  }
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return true;
-}
-
 bool EndsWithNewline(const std::string& raw) { return !raw.empty() && raw.back() == '\n'; }
 
 // The value of the first matching key of the first matching section; false when there is
@@ -208,10 +172,18 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 
 bool TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
+  // One line per key: a pasted line break must not smuggle further keys or sections in.
+  // A value ends at its first break, as a one-line edit box ends a paste; names with a
+  // break or the profile's own marks are refused.
+  constexpr std::string_view kBreaks = "\r\n";
+  if (section.find_first_of("\r\n]") != std::string::npos ||
+      key.find_first_of("\r\n=[") != std::string::npos)
+    return false;
+  const std::string line = value.substr(0, value.find_first_of(kBreaks));
   try {
     std::vector<Line> lines;
     if (!LoadLines(path_, lines)) return false;
-    const std::string keyLine = Utf8ToGbk(key + "=" + value) + "\r\n";
+    const std::string keyLine = Utf8ToGbk(key + "=" + line) + "\r\n";
     size_t sec = FindSection(lines, section);
     if (sec == lines.size()) {
       if (!lines.empty() && !EndsWithNewline(lines.back().raw)) lines.back().raw += "\r\n";
@@ -231,7 +203,7 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key,
     }
     std::string data;
     for (const Line& l : lines) data += l.raw;
-    return ReplaceFile(path_, data);
+    return ReplaceFile(path_, data) == 0;
   } catch (...) {
     return false;
   }

@@ -60,22 +60,7 @@ void SavePosList(const std::vector<TPosRow>& rows) {
   for (const TPosRow& r : rows) text += r.strNo + "," + r.strVer + "\r\n";
   const std::string bytes = Utf8ToGbk(text);
   const std::string path = ListPath();
-  std::string tmp = path + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) Fail("cannot create " + tmp, errno);
-  struct stat st{};
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (!WriteAllFd(fd, bytes) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
-    const int err = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    Fail("cannot write " + tmp, err);
-  }
-  if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    Fail("cannot replace " + path, err);
-  }
+  if (const int err = ReplaceFile(path, bytes); err != 0) Fail("cannot write " + path, err);
 }
 
 }  // namespace qv
