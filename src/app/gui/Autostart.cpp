@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -41,7 +42,17 @@ std::string AutostartDir() {
 
 std::string AutostartFile() { return AutostartDir() + "/" + kEntryName; }
 
-std::string AutostartExec() { return GetAppPath() + "quorvex"; }
+std::string AutostartExec() {
+  // The running program itself: with QUORVEX_HOME the program directory is not the data
+  // directory, and the started copy must be told where its data is.
+  std::string exe = GetAppPath() + "quorvex";
+  char buf[PATH_MAX];
+  if (const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1); n > 0) exe.assign(buf, static_cast<size_t>(n));
+  std::string exec = DesktopExecValue(exe);
+  if (const char* home = std::getenv("QUORVEX_HOME"); home && *home)
+    exec = "env " + DesktopExecValue(std::string("QUORVEX_HOME=") + home) + " " + exec;
+  return exec;
+}
 
 std::string DesktopExecValue(const std::string& path) {
   static const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
@@ -94,18 +105,9 @@ bool reg_Add_Del(bool addReg) {
   }
   if (!MakeDirs(dir)) return false;
   const std::string text = "[Desktop Entry]\nType=Application\nName=" + std::string("433无线服务程序") +
-                           "\nExec=" + DesktopExecValue(AutostartExec()) +
+                           "\nExec=" + AutostartExec() +
                            "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-  std::string tmp = file + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  const bool ok = WriteAllFd(fd, text) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!ok || !closed || ::rename(tmp.c_str(), file.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  return ReplaceFile(file, text) == 0;
 }
 
 }  // namespace qv

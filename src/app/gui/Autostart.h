@@ -7,7 +7,8 @@ namespace qv {
 
 std::string AutostartDir();
 std::string AutostartFile();
-// The program the entry starts: the program directory followed by "quorvex".
+// The entry's Exec value: this program's path, and with QUORVEX_HOME set an env prefix that
+// passes it on, each part quoted by the desktop-entry rules when needed.
 std::string AutostartExec();
 
 // The entry exists and has a non-empty Exec.

@@ -70,10 +70,20 @@ TEST_F(AutostartTest, AddThenRemove) {
   EXPECT_TRUE(AutostartRegistered());
   const std::string entry = Slurp("autostart/Quorvex_SQLPROC.desktop");
   EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
-  EXPECT_NE(entry.find("\nExec=" + dir_ + "quorvex\n"), std::string::npos) << entry;
+  // This program, told where its data is.
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+  EXPECT_NE(entry.find("\nExec=env QUORVEX_HOME=" + dir_ + " " + DesktopExecValue(exe) + "\n"), std::string::npos) << entry;
   ASSERT_TRUE(reg_Add_Del(false));
   EXPECT_FALSE(Exists("autostart/Quorvex_SQLPROC.desktop"));
   EXPECT_TRUE(reg_Add_Del(false));  // already gone
+}
+
+TEST_F(AutostartTest, WithoutADataDirectoryTheEntryStartsThisProgram) {
+  unsetenv("QUORVEX_HOME");
+  EXPECT_EQ(AutostartExec(), DesktopExecValue(std::filesystem::read_symlink("/proc/self/exe").string()));
+  setenv("QUORVEX_HOME", "/srv/my shop", 1);
+  EXPECT_EQ(AutostartExec().rfind("env \"QUORVEX_HOME=/srv/my shop\" /", 0), 0u) << AutostartExec();
+  setenv("QUORVEX_HOME", dir_.c_str(), 1);
 }
 
 TEST_F(AutostartTest, EmptyExecIsNotRegistered) {
