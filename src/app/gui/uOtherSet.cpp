@@ -92,6 +92,7 @@ TfrmOtherSet::TfrmOtherSet(IDbService& db, QWidget* parent)
     g->addWidget(new QLabel(QStringLiteral("密  码："), pageDb), row, 0);
     edt_Pwd = edit(pageDb, "edt_Pwd");
     edt_Pwd->setEchoMode(QLineEdit::Password);
+    edt_Pwd->setStyleSheet("lineedit-password-character: 42");  // '*', not the style's dot
     g->addWidget(edt_Pwd, row++, 1, 1, 2);
     lblInstance = new QLabel(QStringLiteral("实例名："), pageDb);
     edt1 = edit(pageDb, "edt1");

@@ -291,6 +291,7 @@ TEST_F(OtherSetDialog, ConnectionTestUsesTheTrimmedFields) {
       d->edtPort->setText(" 1500");
       d->edt_DBName->setText("db");
       d->edt_Pwd->setText("pw");
+      EXPECT_EQ(d->edt_Pwd->displayText(), QStringLiteral("**")) << "masked with *, whatever the style";
       AnswerBox(box, QMessageBox::Ok);
       d->btn1->click();
       EXPECT_EQ(d->edt_ServerName->text(), QStringLiteral("srv ")) << "the box keeps the space";
