@@ -370,15 +370,21 @@ void TfrmMain::SetServiceState(int code) {
   for (QAction* a : {mniStart, mniBaseSet, mniPosSet, mniLinkDb, mniDel}) a->setEnabled(!running);
   btnAdd->setEnabled(!running);
   btnDel->setEnabled(!running);
-  for (QAction* a : {mniStop, mniDown, mniDownSet}) a->setEnabled(running);
-  btnDownSet->setEnabled(running);
-  btnDown->setEnabled(running);
+  mniStop->setEnabled(running);
+  // A restart during a download leaves its controls alone: its stop button must stay
+  // usable, and a second download must not start inside the first. They follow the
+  // service state when the download ends.
+  if (!downloading_) {
+    for (QAction* a : {mniDown, mniDownSet}) a->setEnabled(running);
+    btnDownSet->setEnabled(running);
+    btnDown->setEnabled(running);
+    btnStopDown->setEnabled(false);
+    mniStopDown->setEnabled(false);
+  }
   if (running)
     tmrCheck->start();
   else
     tmrCheck->stop();
-  btnStopDown->setEnabled(false);
-  mniStopDown->setEnabled(false);
   for (QLabel* l : {lblChannel, lblVerInf, lblBaseNo}) l->setVisible(running);
   btnStartOrStop->setText(running ? QStringLiteral("停止服务") : QStringLiteral("启动服务"));
   btnStartOrStop->setProperty("tag", running ? 1 : 0);
@@ -626,7 +632,8 @@ void TfrmMain::mniDownSetClick() {
 }
 
 void TfrmMain::btnDownClick() {
-  if (!download_) return;
+  if (!download_ || downloading_) return;
+  downloading_ = true;
   // A download clicked inside a running polling loop must not mark the loop as ended.
   const bool pollIdle = poller_.bPollIdle;
   poller_.bPollIdle = false;
@@ -638,10 +645,13 @@ void TfrmMain::btnDownClick() {
   mniDown->setEnabled(!mniDown->isEnabled());
   download_->bStopDown = false;
   try {
-    download_->Run(SysSet().TransData, SysSet().Broadcast);
+    // A copy: saving the download dialog meanwhile changes the next download, not this one.
+    const std::string transData = SysSet().TransData;
+    download_->Run(transData, SysSet().Broadcast);
   } catch (...) {
     WriteErrLog("btnDownClick except:" + ExceptionText(std::current_exception()));
   }
+  downloading_ = false;
   poller_.bPollIdle = pollIdle;
   // The service may have been stopped meanwhile: the controls follow its state.
   const bool running = btnStartOrStop->property("tag").toInt() == 1;

@@ -188,6 +188,7 @@ class TfrmMain : public QMainWindow,
   std::unique_ptr<TDownload> download_;
   std::vector<std::string> posNoList_;
   std::optional<bool> trayOverride_;
+  bool downloading_ = false;
   bool headless_;
 };
 

@@ -237,6 +237,36 @@ TEST_F(MainWindow, DownloadButtonsComeBackWithTheServiceState) {
   }
 }
 
+TEST_F(MainWindow, RestartDuringADownloadKeepsItsStopAndItsSelection) {
+  Put("POSLIST.BAT", "5,V4.00\r\n");
+  Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\nTransData=11\nBroadcast=1\n");
+  Check(0, true);
+  frm->SetServiceState(1);
+  frm->tmrCheck->stop();
+  bool inside = false;
+  int rowsAfterNested = -1, rowsBeforeNested = -1;
+  QObject::connect(frm->lvLog->model(), &QAbstractItemModel::rowsInserted, [&] {
+    if (inside) return;
+    inside = true;  // the first row of the download: act as a restart and the user would
+    frm->SetServiceState(1);
+    frm->tmrCheck->stop();  // no polling loop here
+    EXPECT_TRUE(frm->btnStopDown->isEnabled());
+    EXPECT_FALSE(frm->btnDown->isEnabled());
+    rowsBeforeNested = frm->lvLog->topLevelItemCount();
+    frm->btnDownClick();  // ignored while one runs
+    rowsAfterNested = frm->lvLog->topLevelItemCount();
+    SysSet().TransData = "10";  // the dialog saved meanwhile
+  });
+  frm->btnDownClick();
+  EXPECT_EQ(rowsAfterNested, rowsBeforeNested);
+  bool second = false;
+  for (int i = 0; i < frm->lvLog->topLevelItemCount(); ++i)
+    second |= frm->lvLog->topLevelItem(i)->text(1) == QStringLiteral("下传菜品分类");
+  EXPECT_TRUE(second) << "the selection taken at the start still holds";
+  EXPECT_TRUE(frm->btnDown->isEnabled());
+  EXPECT_FALSE(frm->btnStopDown->isEnabled());
+}
+
 TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
   TPtyStation station;
   Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
