@@ -39,7 +39,10 @@ detail::Backend& LiveSession(TADOConnection& c) {
 
 TADOConnection::TADOConnection() = default;
 TADOConnection::TADOConnection(std::string ConnStr) : connStr_(std::move(ConnStr)) {}
-TADOConnection::~TADOConnection() { Close(); }
+TADOConnection::~TADOConnection() {
+  Close();
+  for (TCustomADODataSet* ds : datasets_) ds->conn_ = nullptr;
+}
 
 void TADOConnection::SetConnectionString(std::string ConnStr) {
   if (session_) Close();
@@ -61,7 +64,10 @@ void TADOConnection::Open(const std::string& ConnStr) {
   Open();
 }
 
-void TADOConnection::Close() noexcept { session_.reset(); }
+void TADOConnection::Close() noexcept {
+  session_.reset();
+  for (TCustomADODataSet* ds : datasets_) ds->Close();
+}
 
 bool TADOConnection::Connected() const noexcept { return session_ && session_->Alive(); }
 
@@ -140,7 +146,14 @@ double TField::AsFloat() const {
 }
 
 TCustomADODataSet::TCustomADODataSet() = default;
-TCustomADODataSet::~TCustomADODataSet() = default;
+TCustomADODataSet::~TCustomADODataSet() { SetConnection(nullptr); }
+
+void TCustomADODataSet::SetConnection(TADOConnection* Conn) noexcept {
+  if (Conn == conn_) return;
+  if (conn_) std::erase(conn_->datasets_, this);
+  conn_ = Conn;
+  if (conn_) conn_->datasets_.push_back(this);
+}
 
 void TCustomADODataSet::Close() noexcept { ResetResult(); }
 

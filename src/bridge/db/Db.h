@@ -130,6 +130,8 @@ namespace detail {
 class Backend;  // libpq or ODBC session (private)
 }
 
+class TCustomADODataSet;
+
 class TADOConnection {
  public:
   TADOConnection();
@@ -145,6 +147,10 @@ class TADOConnection {
   // Seconds; ADO's default is 15. 0 = wait as long as the backend does.
   int ConnectionTimeout() const noexcept { return timeout_; }
   void SetConnectionTimeout(int Seconds) noexcept { timeout_ = Seconds; }
+  // Seconds a request may run before it is cancelled and fails (ADO's CommandTimeout, 30 by
+  // default), so a lock held elsewhere or a dead link cannot hang the caller; 0 = no limit.
+  int CommandTimeout() const noexcept { return commandTimeout_; }
+  void SetCommandTimeout(int Seconds) noexcept { commandTimeout_ = Seconds; }
   // No login prompt exists on this platform; kept for the Part's "no login prompt".
   void SetLoginPrompt(bool) noexcept {}
 
@@ -152,8 +158,9 @@ class TADOConnection {
   // (Connect / Unsupported) and leaves the connection closed on failure.
   void Open();
   void Open(const std::string& ConnStr);  // SetConnectionString + Open
-  // Closes the session. Never throws. Datasets on this connection keep their fetched
-  // rows (they are client-side) but any further request fails with NotConnected.
+  // Closes the session and, as ADO does, every dataset on this connection (a failed link
+  // check therefore leaves the procedure list inactive until the next connect). Never
+  // throws. A link lost under a request closes nothing: only the session is marked dead.
   void Close() noexcept;
   // True while open. False after Close, after a failed Open and after a request that
   // found the link broken (the request threw TErrorKind::LinkLost).
@@ -182,6 +189,9 @@ class TADOConnection {
  private:
   std::string connStr_;
   int timeout_ = 15;
+  int commandTimeout_ = 30;
+  friend class TCustomADODataSet;
+  std::vector<TCustomADODataSet*> datasets_;  // registered by SetConnection
   std::unique_ptr<detail::Backend> session_;
   uint64_t roundTrips_ = 0;
 };
@@ -249,7 +259,7 @@ class TCustomADODataSet {
   TCustomADODataSet& operator=(const TCustomADODataSet&) = delete;
 
   TADOConnection* Connection() const noexcept { return conn_; }
-  void SetConnection(TADOConnection* Conn) noexcept { conn_ = Conn; }
+  void SetConnection(TADOConnection* Conn) noexcept;
 
   // Component name and Tag (an integer every component carries).
   const std::string& Name() const noexcept { return name_; }
@@ -297,6 +307,7 @@ class TCustomADODataSet {
   void ResetResult() noexcept;
 
  private:
+  friend class TADOConnection;  // clears conn_ when it goes first
   TADOConnection* conn_ = nullptr;
   std::string name_;
   int tag_ = 0;

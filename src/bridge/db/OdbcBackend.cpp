@@ -8,6 +8,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -123,6 +124,10 @@ class OdbcBackend final : public Backend {
       s.h = SQL_NULL_HSTMT;
       Throw(SQL_HANDLE_DBC, dbc_);
     }
+    // The driver cancels a request that runs longer; a driver without the option just
+    // reports it, and the request runs as before.
+    SQLSetStmtAttr(s.h, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(std::max(0, owner_.CommandTimeout()))), 0);
   }
 
   // Reads one column of the current row as text (nullopt = NULL).

@@ -5,7 +5,10 @@
 //   FETCH ALL FROM "qv_rs"; COMMIT
 // so that the whole result arrives in one round trip (docs/database.md).
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "bridge/db/Internal.h"
@@ -116,10 +119,54 @@ class PgBackend final : public Backend {
     }
   };
 
+  using Clock = std::chrono::steady_clock;
+
+  // Waits until a result can be taken without blocking; false when the deadline passed.
+  bool AwaitResult(Clock::time_point deadline, bool limited) {
+    while (PQisBusy(c_)) {
+      int wait = -1;
+      if (limited) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        wait = static_cast<int>(std::min<long long>(left, 60000));
+      }
+      pollfd p{PQsocket(c_), POLLIN, 0};
+      const int n = poll(&p, 1, wait);
+      if (n < 0 && errno != EINTR) ThrowConn();
+      if (n > 0 && !PQconsumeInput(c_)) ThrowConn();
+    }
+    return true;
+  }
+
   void Send(const std::string& sql, Batch& b) {
     owner_.CountRoundTrip();
     if (!PQsendQuery(c_, sql.c_str())) ThrowConn();
-    while (PGresult* r = PQgetResult(c_)) {
+    const int limit = owner_.CommandTimeout();
+    auto deadline = Clock::now() + std::chrono::seconds(limit);
+    bool cancelled = false;
+    for (;;) {
+      if (!AwaitResult(deadline, limit > 0)) {
+        if (cancelled) {
+          // Not even the cancel got through: the link is as good as gone.
+          lost_ = true;
+          throw EDatabaseError("[PostgreSQL] " + std::string(kNetworkErrorText) +
+                                   "。请检查网络文档。(no answer within the command time-out of " +
+                                   std::to_string(limit) + " s, nor to the cancel)",
+                               TErrorKind::LinkLost, "08006");
+        }
+        // The server ends the statement with "canceling statement due to user request",
+        // which arrives as the batch's error; the session stays usable.
+        if (PGcancel* cancel = PQgetCancel(c_)) {
+          char err[256];
+          PQcancel(cancel, err, sizeof err);
+          PQfreeCancel(cancel);
+        }
+        cancelled = true;
+        deadline = Clock::now() + std::chrono::seconds(5);
+        continue;
+      }
+      PGresult* r = PQgetResult(c_);
+      if (!r) break;
       b.results.push_back(r);
       ExecStatusType st = PQresultStatus(r);
       if (!b.error && (st == PGRES_FATAL_ERROR || st == PGRES_BAD_RESPONSE || st == PGRES_NONFATAL_ERROR)) {
@@ -130,6 +177,12 @@ class PgBackend final : public Backend {
       }
     }
     if (PQstatus(c_) != CONNECTION_OK) ThrowConn(b.error);
+    if (cancelled && b.error) {
+      CleanUpQuiet();
+      throw EDatabaseError("[PostgreSQL] the request ran longer than the command time-out of " +
+                               std::to_string(limit) + " s and was cancelled",
+                           TErrorKind::General, "57014");
+    }
   }
 
   [[noreturn]] void ThrowConn(PGresult* r = nullptr) {
@@ -195,7 +248,9 @@ class PgBackend final : public Backend {
     char* lit = PQescapeLiteral(c_, name.c_str(), name.size());
     if (!lit) ThrowConn();
     std::string sql =
-        "select a.ord, a.name, coalesce(a.mode::text, 'i'), format_type(a.typ, null), a.typ "
+        // bpchar by its own name: "character" would mean char(1) and cut every value.
+        "select a.ord, a.name, coalesce(a.mode::text, 'i'), "
+        "case when a.typ = 'bpchar'::regtype then 'bpchar' else format_type(a.typ, null) end, a.typ "
         "from (select p.proallargtypes, p.proargtypes, p.proargnames, p.proargmodes "
         "from pg_catalog.pg_proc p join pg_catalog.pg_namespace n on n.oid = p.pronamespace "
         "where n.nspname = 'public' and p.prokind = 'p' and p.proname = " +

@@ -170,6 +170,14 @@ TEST(Odbc, BackendMechanicsThroughPsqlOdbc) {
     EXPECT_NE(std::string(e.what()).find("no_such_table_qv"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(c.Connected());
+
+  // The command time-out reaches the driver: a long request is cancelled, the link stays.
+  c.SetCommandTimeout(1);
+  q.SetSQL("select pg_sleep(5) as s");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(q.Open(), EDatabaseError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << "waited out the sleep";
+  EXPECT_TRUE(c.Connected());
 }
 
 }  // namespace

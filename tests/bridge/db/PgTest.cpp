@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 
 #include "bridge/db/Db.h"
 
@@ -468,6 +469,65 @@ TEST_F(Pg, AsStringRendering) {
   EXPECT_EQ(sp.FieldByName("c").AsString(), "ab  ");
   EXPECT_TRUE(sp.FieldByName("n").IsNull());
   EXPECT_EQ(sp.ParamByName("@fOut").AsString(), "12.5");
+}
+
+TEST_F(Pg, FixedLengthTextKeepsItsLength) {
+  std::string name = Proc("Fixed", R"("@cCode" char(5), INOUT "@strResult" varchar)", R"("@strResult" := "@cCode";)");
+  TADOStoredProc sp(&conn_);
+  sp.SetProcedureName(name);
+  ASSERT_TRUE(sp.Parameters().Refresh());
+  sp.ParamByName("@cCode").SetString("abcde");
+  sp.ParamByName("@strResult").SetString("");
+  sp.ExecProc();
+  EXPECT_EQ(sp.ParamByName("@strResult").AsString(), "abcde");
+}
+
+// A request that runs too long is cancelled on the server and fails; the session stays.
+TEST_F(Pg, CommandTimeoutCancelsTheRequest) {
+  std::string slow = Proc("Slow", kStd, R"(perform pg_sleep(5); "@iResult" := 1;)");
+  TADOStoredProc sp(&conn_);
+  sp.SetProcedureName(slow);
+  ASSERT_TRUE(sp.Parameters().Refresh());
+  sp.ParamByName("@iMTNo").SetInteger(1);
+  conn_.SetCommandTimeout(1);
+  try {
+    sp.ExecProc();
+    FAIL() << "the call waited out the sleep";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("command time-out of 1 s"), std::string::npos) << e.what();
+    EXPECT_FALSE(e.LinkLost());
+  }
+  EXPECT_TRUE(conn_.Connected());
+  conn_.SetCommandTimeout(30);
+  TADOQuery q(&conn_);
+  q.SetSQL("select 7 as n");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("n").AsInteger(), 7);
+}
+
+TEST_F(Pg, ClosingTheConnectionClosesItsDatasets) {
+  TADOQuery q(&conn_);
+  q.SetSQL("select 1 as n");
+  q.Open();
+  ASSERT_TRUE(q.Active());
+  conn_.Close();
+  EXPECT_FALSE(q.Active());
+  conn_.Open();
+  q.Open();
+  EXPECT_TRUE(q.Active());
+
+  // A dataset that outlives its connection is left without one, not with a dangling one.
+  auto orphan = std::make_unique<TADOQuery>();
+  {
+    TADOConnection other(cs_);
+    other.Open();
+    orphan->SetConnection(&other);
+    orphan->SetSQL("select 2 as n");
+    orphan->Open();
+  }
+  EXPECT_EQ(orphan->Connection(), nullptr);
+  EXPECT_FALSE(orphan->Active());
+  EXPECT_THROW(orphan->Open(), EDatabaseError);
 }
 
 TEST_F(Pg, LostConnection) {
