@@ -8,6 +8,8 @@ namespace {
 
 class TBridgeDbService : public IDbService {
  public:
+  // The program ends with the service: the pooled datasets go while the log still works.
+  ~TBridgeDbService() override { FreeShareDataSetList(); }
   std::string GetConnectionString() override {
     std::string s;
     qv::GetConnectionString(s);
