@@ -397,12 +397,15 @@ void TfrmMain::ShowStatus(const QString& text) {
 }
 
 void TfrmMain::SetNetState() {
+  const QString before = stat1Panel[3]->text();
   if (db_.GetDbLinked()) {
     stat1Panel[3]->setText(QStringLiteral("正常"));
     iLinkFailCount = 0;
   } else {
     stat1Panel[3]->setText(QStringLiteral("断开"));
   }
+  // Without a window the journal is the status bar: each change of the link, once.
+  if (headless_ && stat1Panel[3]->text() != before) Echo(S(stat1Panel[2]->text() + " " + stat1Panel[3]->text()));
 }
 
 void TfrmMain::mniStartClick() {

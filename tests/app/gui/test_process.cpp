@@ -355,9 +355,11 @@ TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
       svc->WaitLine([](const std::string& l) { return l.rfind("0011\t登陆\t", 0) == 0 && l.find("返回OK") == std::string::npos; },
                     kServe);
   ASSERT_TRUE(refused) << "a login is answered, not served, while the database is down\n" << svc->Output();
+  EXPECT_NE(svc->Output().find("数据库连接 断开\n"), std::string::npos) << svc->Output();
 
   ASSERT_TRUE(relay.Up());
-  EXPECT_TRUE(svc->WaitLine(IsLoginOk, 45s)) << svc->Output();
+  EXPECT_TRUE(svc->WaitFor("数据库连接 正常", 45s)) << svc->Output();
+  EXPECT_TRUE(svc->WaitLine(IsLoginOk, kServe)) << svc->Output();
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0));
 }
