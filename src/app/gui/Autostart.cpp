@@ -1,6 +1,5 @@
 #include "app/gui/Autostart.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,10 +1,5 @@
 #include "app/gui/PosList.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
