@@ -9,6 +9,12 @@
 
 namespace qv {
 
+std::string ExecutablePath() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
 std::string GetAppPath() {
   try {
     if (const char* home = std::getenv("QUORVEX_HOME"); home && *home) {
@@ -16,10 +22,8 @@ std::string GetAppPath() {
       if (dir.back() != '/') dir.push_back('/');
       return dir;
     }
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return "./";
-    std::string exe(buf, static_cast<size_t>(n));
+    const std::string exe = ExecutablePath();
+    if (exe.empty()) return "./";
     size_t slash = exe.rfind('/');
     return slash == std::string::npos ? std::string("./") : exe.substr(0, slash + 1);
   } catch (...) {

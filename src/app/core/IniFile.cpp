@@ -175,11 +175,10 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key,
   // One line per key: a pasted line break must not smuggle further keys or sections in.
   // A value ends at its first break, as a one-line edit box ends a paste; names with a
   // break or the profile's own marks are refused.
-  constexpr std::string_view kBreaks = "\r\n";
   if (section.find_first_of("\r\n]") != std::string::npos ||
       key.find_first_of("\r\n=[") != std::string::npos)
     return false;
-  const std::string line = value.substr(0, value.find_first_of(kBreaks));
+  const std::string line = value.substr(0, value.find_first_of("\r\n"));
   try {
     std::vector<Line> lines;
     if (!LoadLines(path_, lines)) return false;

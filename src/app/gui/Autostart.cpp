@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -44,9 +43,8 @@ std::string AutostartFile() { return AutostartDir() + "/" + kEntryName; }
 std::string AutostartExec() {
   // The running program itself: with QUORVEX_HOME the program directory is not the data
   // directory, and the started copy must be told where its data is.
-  std::string exe = GetAppPath() + "quorvex";
-  char buf[PATH_MAX];
-  if (const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1); n > 0) exe.assign(buf, static_cast<size_t>(n));
+  std::string exe = ExecutablePath();
+  if (exe.empty()) exe = GetAppPath() + "quorvex";
   std::string exec = DesktopExecValue(exe);
   if (const char* home = std::getenv("QUORVEX_HOME"); home && *home)
     exec = "env " + DesktopExecValue(std::string("QUORVEX_HOME=") + home) + " " + exec;

@@ -16,7 +16,6 @@ class TSignalStop : public QObject {
  public:
   explicit TSignalStop(QObject* parent = nullptr);
   ~TSignalStop() override;
-  bool Installed() const { return notifier_ != nullptr; }
   void Arm();
 
  signals:

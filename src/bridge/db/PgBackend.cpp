@@ -148,11 +148,8 @@ class PgBackend final : public Backend {
       if (!AwaitResult(deadline, limit > 0)) {
         if (cancelled) {
           // Not even the cancel got through: the link is as good as gone.
-          lost_ = true;
-          throw EDatabaseError("[PostgreSQL] " + std::string(kNetworkErrorText) +
-                                   "。请检查网络文档。(no answer within the command time-out of " +
-                                   std::to_string(limit) + " s, nor to the cancel)",
-                               TErrorKind::LinkLost, "08006");
+          ThrowLost("no answer within the command time-out of " + std::to_string(limit) + " s, nor to the cancel",
+                    "08006");
         }
         // The server ends the statement with "canceling statement due to user request",
         // which arrives as the batch's error; the session stays usable.
@@ -192,9 +189,15 @@ class PgBackend final : public Backend {
     if (r && !more.empty() && native.find(more) == std::string::npos) native += "; " + more;
     std::string state;
     if (r && PQresultErrorField(r, PG_DIAG_SQLSTATE)) state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-    throw EDatabaseError(std::string("[PostgreSQL] ") + std::string(kNetworkErrorText) +
-                             "。请检查网络文档。(the connection to the server was lost: " + native + ")",
-                         TErrorKind::LinkLost, state.empty() ? "08006" : state);
+    ThrowLost("the connection to the server was lost: " + native, state.empty() ? "08006" : state);
+  }
+
+  // The session is dead; the text carries the network error words the window watches for.
+  [[noreturn]] void ThrowLost(const std::string& detail, const std::string& state) {
+    lost_ = true;
+    throw EDatabaseError(std::string("[PostgreSQL] ") + std::string(kNetworkErrorText) + "。请检查网络文档。(" +
+                             detail + ")",
+                         TErrorKind::LinkLost, state);
   }
 
   [[noreturn]] void ThrowResult(PGresult* r) {
