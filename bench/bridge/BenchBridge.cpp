@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/core/Settings.h"
+#include "base/Settings.h"
 #include "bridge/DbLink.h"
 #include "bridge/SharePool.h"
 #include "bridge/SqlBind.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "bridge/db/Db.h"
+#include "db/Db.h"
 
 using namespace qv::db;
 using Clock = std::chrono::steady_clock;

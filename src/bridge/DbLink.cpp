@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/core/IniFile.h"
-#include "app/core/Logging.h"
-#include "app/core/Text.h"
+#include "base/IniFile.h"
+#include "base/Logging.h"
+#include "base/Text.h"
 
 namespace qv {
 namespace {

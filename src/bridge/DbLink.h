@@ -3,7 +3,7 @@
 // check consults, the link check, and the database-linked flag.
 #include <string>
 
-#include "bridge/db/Db.h"
+#include "db/Db.h"
 
 namespace qv {
 

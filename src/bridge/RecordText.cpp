@@ -2,10 +2,10 @@
 
 #include <exception>
 
-#include "app/core/Logging.h"
-#include "app/core/Text.h"
-#include "bridge/Fields.h"
-#include "bridge/db/Db.h"
+#include "base/Logging.h"
+#include "base/Text.h"
+#include "base/Fields.h"
+#include "db/Db.h"
 
 namespace qv {
 namespace {

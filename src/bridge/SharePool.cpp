@@ -2,10 +2,10 @@
 
 #include <exception>
 
-#include "app/core/Logging.h"
-#include "app/core/Text.h"
+#include "base/Logging.h"
+#include "base/Text.h"
 #include "bridge/DbLink.h"
-#include "bridge/Fields.h"
+#include "base/Fields.h"
 
 namespace qv {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/db/Db.h"
+#include "db/Db.h"
 
 namespace qv {
 

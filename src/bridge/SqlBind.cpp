@@ -2,11 +2,11 @@
 
 #include <exception>
 
-#include "app/core/Logging.h"
-#include "app/core/Settings.h"
+#include "base/Logging.h"
+#include "base/Settings.h"
 #include "bridge/DbLink.h"
 #include "bridge/SqlExec.h"
-#include "bridge/db/Db.h"
+#include "db/Db.h"
 
 namespace qv {
 namespace {

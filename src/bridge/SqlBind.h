@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/Fields.h"
+#include "base/Fields.h"
 
 namespace qv::db {
 class TADOStoredProc;

@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/core/Logging.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
+#include "base/Logging.h"
+#include "base/Settings.h"
+#include "base/Text.h"
 #include "bridge/DbLink.h"
 #include "bridge/RecordText.h"
 #include "bridge/SharePool.h"

@@ -3,7 +3,7 @@
 // record per save call. Every failure is a result code; nothing throws out of these.
 #include <string>
 
-#include "bridge/Fields.h"
+#include "base/Fields.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/core/Text.h"
-#include "link/ResultCodes.h"
+#include "base/Text.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <exception>
 
-#include "app/core/Logging.h"
-#include "app/core/OpLog.h"
-#include "app/core/Settings.h"
-#include "link/ResultCodes.h"
+#include "base/Logging.h"
+#include "base/OpLog.h"
+#include "base/Settings.h"
+#include "base/ResultCodes.h"
 
 namespace qv::exchange_detail {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bridge/Catalogue.h"
+#include "link/Catalogue.h"
 #include "link/Link.h"
 #include "link/LinkInterfaces.h"
 #include "link/ReadExchange.h"
@@ -13,11 +13,12 @@
 
 namespace qv {
 
-// The polling cycle's exchange handler. The bridge functions default to the database
-// bridge; tests pass their own.
+// The polling cycle's exchange handler. The row functions reach the database: the service
+// passes the bridge's entry points, tests their own.
 class TExchangeHandler : public IExchangeHandler {
  public:
-  explicit TExchangeHandler(TLink& link) : link_(link) {}
+  TExchangeHandler(TLink& link, TReadRowFn readRow = {}, TSaveRecordFn saveRecord = {})
+      : link_(link), readRow_(std::move(readRow)), saveRecord_(std::move(saveRecord)) {}
   void SetReadRow(TReadRowFn fn) { readRow_ = std::move(fn); }
   void SetSaveRecord(TSaveRecordFn fn) { saveRecord_ = std::move(fn); }
 

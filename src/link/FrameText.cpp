@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "app/core/Text.h"
-#include "bridge/Catalogue.h"
+#include "base/Text.h"
+#include "link/Catalogue.h"
 #include "link/Frames.h"
-#include "link/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 

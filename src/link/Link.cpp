@@ -2,11 +2,11 @@
 
 #include <exception>
 
-#include "app/core/Logging.h"
-#include "app/core/OpLog.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "link/ResultCodes.h"
+#include "base/Logging.h"
+#include "base/OpLog.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 namespace {

@@ -3,11 +3,11 @@
 #include <exception>
 #include <string>
 
-#include "app/core/Logging.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "bridge/Catalogue.h"
-#include "link/ResultCodes.h"
+#include "base/Logging.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "link/Catalogue.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 namespace {

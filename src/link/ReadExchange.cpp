@@ -3,10 +3,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/core/Logging.h"
-#include "app/core/Settings.h"
+#include "base/Logging.h"
+#include "base/Settings.h"
 #include "link/Exchange.h"
-#include "link/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "app/core/Logging.h"
+#include "base/Logging.h"
 
 namespace qv {
 

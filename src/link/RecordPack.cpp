@@ -9,10 +9,9 @@
 #include <span>
 #include <stdexcept>
 
-#include "app/core/Logging.h"
-#include "app/core/Text.h"
-#include "bridge/Fields.h"
-#include "bridge/SqlExec.h"
+#include "base/Logging.h"
+#include "base/Text.h"
+#include "base/Fields.h"
 
 namespace qv {
 namespace {
@@ -284,9 +283,7 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
         // Only the first call of a request reopens the procedure. A later frame whose
         // number became 0 (a transaction, or a terminal acknowledging with 0) continues.
         int flag = (chg.iFrNo == 0 && j == 0 && chg.iCallStep == 0) ? -1 : 1;
-        r = readRow ? readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, chg.strResult)
-                    : cb_Read_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, text, &flag,
-                                           chg.strResult);
+        r = readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, chg.strResult);
         if (r != 0) {
           stopped = true;
           break;

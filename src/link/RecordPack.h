@@ -8,13 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/Catalogue.h"
+#include "link/Catalogue.h"
 #include "link/Frames.h"
 #include "link/Link.h"
 
 namespace qv {
 
-// The bridge's read entry point (cb_Read_Data_SQLPROC); tests pass their own rows.
+// One result row of a read request (the bridge's cb_Read_Data_SQLPROC in the service).
 using TReadRowFn = std::function<int(const char* strKind, int iPADNo, std::string& pDataStr,
                                      int* DataFlag, std::string& strResult)>;
 
@@ -36,8 +36,8 @@ size_t GbkCutLength(std::string_view gbk, size_t maxBytes);
 // Packs the next batch of rows of chg's request into chg.wDataBuf (see docs/exchanges.md).
 // The first call of a request (iFrNo 0, iCallStep 0) runs the procedure; later calls set
 // iCallStep to the frame index. Result code; on return iDataLen, iRecCount, iFrNo (the
-// next frame's number) and strResult are set. readRow empty: the database bridge.
+// next frame's number) and strResult are set.
 int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
-                    const TReadRowFn& readRow = {});
+                    const TReadRowFn& readRow);
 
 }  // namespace qv

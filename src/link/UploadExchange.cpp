@@ -4,13 +4,12 @@
 #include <span>
 #include <vector>
 
-#include "app/core/Logging.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "bridge/SqlExec.h"
-#include "bridge/db/Db.h"
+#include "base/Logging.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "base/Number.h"
 #include "link/Exchange.h"
-#include "link/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 namespace {
@@ -171,10 +170,10 @@ std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
         if (p[0] != 0) v = GbkToUtf8(std::string(1, static_cast<char>(p[0])));
         break;
       case U::Single:
-        v = db::FormatFloat(static_cast<double>(SingleAt(p)), 15);
+        v = FormatFloat(static_cast<double>(SingleAt(p)), 15);
         break;
       case U::Money:
-        v = db::FormatFloat(static_cast<int32_t>(GetU32(p)) / 100.0, 15);
+        v = FormatFloat(static_cast<int32_t>(GetU32(p)) / 100.0, 15);
         break;
       case U::Money2: {
         // Whole hundredths need no rounding and no locale.
@@ -234,9 +233,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
           }
           if (IsStockCode(cmd.CmdCode)) WriteEPosLog(*text, false);
           const bool bLast = chg.iFrNo == 0 && j + 1 == count;
-          r = saveRecord ? saveRecord(cmd.strCmd.c_str(), chg.iPDANo, *text, chg.strResult, bLast)
-                         : cb_Save_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, *text,
-                                                chg.strResult, bLast);
+          r = saveRecord(cmd.strCmd.c_str(), chg.iPDANo, *text, chg.strResult, bLast);
           if (r != RC_OK) break;
         }
       }

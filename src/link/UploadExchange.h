@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "bridge/Catalogue.h"
+#include "link/Catalogue.h"
 #include "link/Frames.h"
 #include "link/Link.h"
 
 namespace qv {
 
-// The bridge's save entry point (cb_Save_Data_SQLPROC); tests pass their own.
+// Saves one upload record (the bridge's cb_Save_Data_SQLPROC in the service).
 using TSaveRecordFn = std::function<int(const char* strKind, int iPADNo,
                                         const std::string& pDataStr, std::string& strResult,
                                         bool bLast)>;
@@ -33,11 +33,11 @@ std::optional<std::string> SecondsToOpTime(int32_t seconds);
 
 // Converts and saves the records of one received frame (chg: iPDANo, iFrNo, payload).
 int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
-                       const TSaveRecordFn& saveRecord = {});
+                       const TSaveRecordFn& saveRecord);
 
 // The upload exchange for the first data frame in the link's RecBuffer.
 int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
-                     const TSaveRecordFn& saveRecord = {});
+                     const TSaveRecordFn& saveRecord);
 
 // The process-wide kept order header (zeroes until the first header frame).
 std::array<uint8_t, kOrderHeaderSize>& OrderHeader();

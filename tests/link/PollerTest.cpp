@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "LinkRig.h"
-#include "app/core/Text.h"
-#include "bridge/Catalogue.h"
+#include "base/Text.h"
+#include "link/Catalogue.h"
 
 namespace qv {
 namespace {

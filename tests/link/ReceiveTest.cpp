@@ -3,8 +3,8 @@
 #include <stdexcept>
 
 #include "LinkRig.h"
-#include "app/core/OpLog.h"
-#include "app/core/Text.h"
+#include "base/OpLog.h"
+#include "base/Text.h"
 
 namespace qv {
 namespace {

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "LinkRig.h"
-#include "app/core/Text.h"
+#include "base/Text.h"
 
 namespace qv {
 namespace {

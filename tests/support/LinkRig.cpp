@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "app/core/Text.h"
+#include "base/Text.h"
 
 namespace qv::test {
 

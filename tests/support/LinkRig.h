@@ -6,7 +6,7 @@
 
 #include "ScriptedPort.h"
 #include "VirtualLoop.h"
-#include "app/core/Settings.h"
+#include "base/Settings.h"
 #include "link/Link.h"
 #include "link/Poller.h"
 

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "LinkRig.h"
-#include "app/core/OpLog.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "bridge/Catalogue.h"
+#include "base/OpLog.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "link/Catalogue.h"
 #include "link/FrameText.h"
-#include "link/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 using namespace qv;
 using namespace qv::test;

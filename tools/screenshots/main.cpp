@@ -25,19 +25,19 @@
 
 #include "SimEngine.h"
 #include "SimLoop.h"
-#include "app/core/OpLog.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "app/gui/DbService.h"
-#include "app/gui/QtPump.h"
+#include "base/OpLog.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "app/service/DbService.h"
+#include "app/service/QtPump.h"
 #include "app/gui/QvApplication.h"
 #include "app/gui/uCommSet.h"
 #include "app/gui/uDownSet.h"
 #include "app/gui/uMain.h"
 #include "app/gui/uOtherSet.h"
 #include "app/gui/uPosSet.h"
-#include "bridge/Catalogue.h"
-#include "link/ResultCodes.h"
+#include "link/Catalogue.h"
+#include "base/ResultCodes.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "bridge/Catalogue.h"
+#include "link/Catalogue.h"
 
 namespace qv::sim {
 namespace {

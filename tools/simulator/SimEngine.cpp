@@ -6,12 +6,12 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/core/Text.h"
-#include "bridge/Catalogue.h"
+#include "base/Text.h"
+#include "link/Catalogue.h"
 #include "link/BaseStation.h"
 #include "link/FrameText.h"
 #include "link/Frames.h"
-#include "link/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace qv::sim {
 namespace {

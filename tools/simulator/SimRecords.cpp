@@ -6,7 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "app/core/Text.h"
+#include "base/Text.h"
 #include "link/Frames.h"
 
 namespace qv::sim {

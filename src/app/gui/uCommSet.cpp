@@ -10,13 +10,13 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-#include "app/core/IniFile.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "app/gui/QtCommDispatcher.h"
-#include "app/gui/ServiceUtil.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "app/service/QtCommDispatcher.h"
+#include "app/service/ServiceUtil.h"
 #include "link/BaseStation.h"
-#include "link/ResultCodes.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 

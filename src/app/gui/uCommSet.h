@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <string>
 
-#include "app/gui/CommLinkPort.h"
+#include "app/service/CommLinkPort.h"
 #include "link/Link.h"
 #include "serial/Comm.h"
 

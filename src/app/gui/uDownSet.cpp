@@ -8,8 +8,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "app/core/IniFile.h"
-#include "app/core/Settings.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
 
 namespace qv {
 

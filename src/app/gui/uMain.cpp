@@ -23,24 +23,23 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/core/IniFile.h"
-#include "app/core/Logging.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "app/gui/ExchangeWiring.h"
-#ifdef QV_HAVE_EXCHANGE
-#include "app/gui/Download.h"
-#endif
-#include "app/gui/QtCommDispatcher.h"
-#include "app/gui/QtPump.h"
+#include "base/IniFile.h"
+#include "base/Logging.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "app/service/ExchangeWiring.h"
+#include "app/service/QtCommDispatcher.h"
+#include "app/service/QtPump.h"
 #include "app/gui/QvApplication.h"
-#include "app/gui/ServiceUtil.h"
+#include "app/gui/MsgBox.h"
+#include "app/service/ServiceUtil.h"
 #include "app/gui/uCommSet.h"
 #include "app/gui/uDownSet.h"
 #include "app/gui/uOtherSet.h"
 #include "app/gui/uPosSet.h"
 #include "link/BaseStation.h"
-#include "link/ResultCodes.h"
+#include "link/Download.h"
+#include "base/ResultCodes.h"
 
 namespace qv {
 namespace {
@@ -93,7 +92,6 @@ TfrmMain::TfrmMain(IDbService& db, bool headless, QWidget* parent)
   exchange_ = MakeExchangeHandler(link_);
   poller_.SetExchangeHandler(exchange_.get());
   poller_.SetClearLastBillNo(ClearLastBillNoHook());
-#ifdef QV_HAVE_EXCHANGE
   download_ = std::make_unique<TDownload>(link_, poller_, [this] {
     std::vector<int> checked;
     for (int i = 0; i < lvPosList->topLevelItemCount(); ++i) {
@@ -101,8 +99,7 @@ TfrmMain::TfrmMain(IDbService& db, bool headless, QWidget* parent)
       if (item->checkState(0) == Qt::Checked) checked.push_back(StrToIntDef(S(item->text(0)), 0));
     }
     return checked;
-  });
-#endif
+  }, BridgeReadRow());
   OpLog().SetView(this);
   for (const TOpLogRow& row : OpLog().Rows()) RowAdded(row);
   FormCreate();

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/core/OpLog.h"
-#include "app/gui/CommLinkPort.h"
-#include "app/gui/DbService.h"
-#include "app/gui/PosList.h"
+#include "base/OpLog.h"
+#include "app/service/CommLinkPort.h"
+#include "app/service/DbService.h"
+#include "app/service/PosList.h"
 #include "link/Link.h"
 #include "link/LinkInterfaces.h"
 #include "link/Poller.h"

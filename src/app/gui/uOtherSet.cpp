@@ -13,12 +13,13 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/core/IniFile.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
-#include "app/gui/Autostart.h"
-#include "app/gui/DbService.h"
-#include "app/gui/ServiceUtil.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+#include "app/service/Autostart.h"
+#include "app/service/DbService.h"
+#include "app/gui/MsgBox.h"
+#include "app/service/ServiceUtil.h"
 
 namespace qv {
 

@@ -10,8 +10,9 @@
 #include <QShowEvent>
 #include <algorithm>
 
-#include "app/core/Text.h"
-#include "app/gui/ServiceUtil.h"
+#include "base/Text.h"
+#include "app/gui/MsgBox.h"
+#include "app/service/ServiceUtil.h"
 
 namespace qv {
 

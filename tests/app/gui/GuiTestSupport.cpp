@@ -13,10 +13,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/core/Logging.h"
-#include "app/core/OpLog.h"
-#include "app/core/Settings.h"
-#include "app/core/Text.h"
+#include "base/Logging.h"
+#include "base/OpLog.h"
+#include "base/Settings.h"
+#include "base/Text.h"
 #include "link/Frames.h"
 
 namespace qv::test {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/gui/DbService.h"
+#include "app/service/DbService.h"
 
 namespace qv::test {
 

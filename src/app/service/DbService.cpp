@@ -1,0 +1,33 @@
+#include "app/service/DbService.h"
+
+#include "bridge/DbLink.h"
+#include "bridge/SharePool.h"
+
+namespace qv {
+namespace {
+
+class TBridgeDbService : public IDbService {
+ public:
+  // The program ends with the service: the pooled datasets go while the log still works.
+  ~TBridgeDbService() override { FreeShareDataSetList(); }
+  std::string GetConnectionString() override {
+    std::string s;
+    qv::GetConnectionString(s);
+    return s;
+  }
+  bool ConnectDatabase(const std::string& connStr) override { return qv::ConnectDatabase(connStr); }
+  bool CheckDbLink() override { return qv::CheckDbLink(); }
+  bool TestLinkString(const std::string& connStr) override { return qv::TestLinkString(connStr); }
+  bool GetDbLinked() override { return qv::GetDbLinked(); }
+  void SetDbLinked(bool linked) override { qv::SetDbLinked(linked); }
+  void FreeDataSetLink() override { qv::FreeDataSetLink(); }
+};
+
+}  // namespace
+
+std::unique_ptr<IDbService> MakeDbService() {
+  dtDbLink();  // the data module comes before the window
+  return std::make_unique<TBridgeDbService>();
+}
+
+}  // namespace qv

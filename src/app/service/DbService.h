@@ -1,0 +1,25 @@
+#pragma once
+// What the service needs of the database layer: the connection string, connect, the link
+// check, the connection test, the linked flag and the idle-pool sweep.
+#include <memory>
+#include <string>
+
+namespace qv {
+
+class IDbService {
+ public:
+  virtual ~IDbService() = default;
+  virtual std::string GetConnectionString() = 0;
+  virtual bool ConnectDatabase(const std::string& connStr) = 0;
+  virtual bool CheckDbLink() = 0;
+  // A temporary connection with a 1-second time-out.
+  virtual bool TestLinkString(const std::string& connStr) = 0;
+  virtual bool GetDbLinked() = 0;
+  virtual void SetDbLinked(bool linked) = 0;
+  virtual void FreeDataSetLink() = 0;
+};
+
+// The bridge's data module (created here, before the window).
+std::unique_ptr<IDbService> MakeDbService();
+
+}  // namespace qv

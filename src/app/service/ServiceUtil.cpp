@@ -1,0 +1,34 @@
+#include "app/service/ServiceUtil.h"
+
+#include <dlfcn.h>
+
+#include <cstdint>
+
+#include "base/AppPath.h"
+#include "base/Text.h"
+
+namespace qv {
+
+std::string GetStartCommMsg(int code) {
+  if (code == 0) return "串口已经打开";
+  if (code == 1) return "服务正常启动";
+  return "串口打开失败、请核对串口是否有效或已占用!" + std::to_string(code);
+}
+
+std::string ServicePortName(const std::string& name) {
+  if (name.size() > 3 && StrToIntDef(name.substr(3), 0) >= 10) return "//./" + name;
+  return name;
+}
+
+int GetExtComPort() {
+  void* lib = dlopen((GetAppPath() + "libextrares.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!lib) lib = dlopen("libextrares.so", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return -1;
+  int result = -1;
+  using TGetComPort = int32_t (*)(int32_t);
+  if (auto fn = reinterpret_cast<TGetComPort>(dlsym(lib, "GetComPort"))) result = fn(2);
+  dlclose(lib);
+  return result;
+}
+
+}  // namespace qv

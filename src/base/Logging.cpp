@@ -1,0 +1,166 @@
+#include "base/Logging.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <optional>
+
+#include "base/AppPath.h"
+#include "base/FileIo.h"
+#include "base/Settings.h"
+#include "base/Text.h"
+
+namespace qv {
+namespace {
+
+std::mutex& ClockMutex() {
+  static std::mutex m;
+  return m;
+}
+
+LogClock& ClockSlot() {
+  static LogClock clock;
+  return clock;
+}
+
+std::chrono::system_clock::time_point Now() {
+  std::lock_guard<std::mutex> lock(ClockMutex());
+  return ClockSlot() ? ClockSlot()() : std::chrono::system_clock::now();
+}
+
+std::tm LocalTime(std::chrono::system_clock::time_point t) {
+  std::time_t tt = std::chrono::system_clock::to_time_t(t);
+  // to_time_t may round; take the whole second at or before t.
+  if (std::chrono::system_clock::from_time_t(tt) > t) --tt;
+  std::tm tm{};
+  localtime_r(&tt, &tm);
+  return tm;
+}
+
+// Appends one line (UTF-8 text, written as GBK with CR LF) to path. With a limit, a file
+// whose length divided by 128 is at least limit is emptied first (any limit of 0 or less
+// therefore keeps only the newest line).
+void AppendLine(const std::string& path, std::string_view text, std::optional<long long> limit) {
+  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  if (limit) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= *limit)
+      flags |= O_TRUNC;
+  }
+  std::string line = Utf8ToGbk(text);
+  line += "\r\n";
+  int fd = open(path.c_str(), flags, 0644);
+  if (fd < 0) return;
+  WriteAllFd(fd, line);
+  close(fd);
+}
+
+std::string Stamped(std::chrono::system_clock::time_point now, std::string_view text) {
+  std::string line = "Time：";
+  line += FormatLogDateTime(now);
+  line += " -- ";
+  line += text;
+  return line;
+}
+
+// Appends spaces until piece is width GBK bytes wide.
+void PadTo(std::string& piece, int width) {
+  int w = GbkWidth(piece);
+  if (w < width) piece.append(static_cast<size_t>(width - w), ' ');
+}
+
+}  // namespace
+
+void SetLogClock(LogClock clock) {
+  std::lock_guard<std::mutex> lock(ClockMutex());
+  ClockSlot() = std::move(clock);
+}
+
+std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
+  std::tm tm = LocalTime(t);
+  char buf[48];
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  if (ms < 0) ms += 1000;
+  if (tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0 && ms == 0) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  }
+  return buf;
+}
+
+void WriteResultLog(std::string_view text) {
+  try {
+    if (!SysSet().writeResult) return;
+    AppendLine(FindNoCase(GetAppPath(), "Result.txt"), Stamped(Now(), text), SysSet().maxsizeResult);
+  } catch (...) {
+  }
+}
+
+void WriteErrLog(std::string_view text) {
+  try {
+    AppendLine(FindNoCase(GetAppPath(), "ResultErr.txt"), Stamped(Now(), text), 1024);
+  } catch (...) {
+  }
+}
+
+void WriteCommDayLog(std::string_view text) {
+  try {
+    if (!SysSet().WriteCommLog) return;
+    const auto now = Now();
+    std::string dir = FindNoCase(GetAppPath(), "Log");
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return;
+    std::tm tm = LocalTime(now);
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d%02d%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    AppendLine(FindNoCase(dir + "/", name), Stamped(now, text), std::nullopt);
+  } catch (...) {
+  }
+}
+
+void WriteEPosLog(std::string_view text, bool clear) {
+  try {
+    const std::string path = FindNoCase(GetAppPath(), "ePOS.txt");
+    if (clear) {
+      int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd >= 0) close(fd);
+    }
+    if (!text.empty()) AppendLine(path, text, std::nullopt);
+  } catch (...) {
+  }
+}
+
+std::string FormatCommDayLine(int iPDANo, const std::string& strName, int iResult,
+                              const std::string& strResult) {
+  try {
+    std::string pda = "机号:" + std::to_string(iPDANo);
+    std::string cmd = "命令:" + strName;
+    std::string res = "返回值:" + std::to_string(iResult);
+    PadTo(pda, 16);
+    PadTo(cmd, 20);
+    PadTo(res, 16);
+    return pda + cmd + res + "结果:" + strResult;
+  } catch (...) {
+    return std::string();
+  }
+}
+
+std::string ExceptionText(std::exception_ptr p) {
+  if (!p) return "unknown exception";
+  try {
+    std::rethrow_exception(p);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,126 @@
+// The connection-string parsing and the OLE DB -> FreeTDS ODBC translation (pure).
+#include <gtest/gtest.h>
+
+#include "db/Db.h"
+
+using namespace qv::db;
+
+namespace {
+
+struct Case {
+  const char* in;
+  TBackend backend;
+  const char* native;
+};
+
+TEST(ConnString, BackendChoiceAndTranslation) {
+  const Case cases[] = {
+      // The four shapes with SQL logins, as GetConnectionString builds them
+      {"Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;Password=pw;Data Source=10.0.0.5,1500",
+       TBackend::ODBC,
+       "Driver=FreeTDS;Server=10.0.0.5;Port=1500;Database=vqerp;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
+      {"Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;Password=pw;Data Source=dbhost",
+       TBackend::ODBC,
+       "Driver=FreeTDS;Server=dbhost;Port=1433;Database=vqerp;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // empty user and password (a missing datalink.ini)
+      {"Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=;Password=;Data Source=",
+       TBackend::ODBC, "Driver=FreeTDS;Server=;Port=1433;Database=vqerp;UID=;PWD=;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // a named instance: FreeTDS asks the SQL Server Browser
+      {"Provider=SQLOLEDB.1;Initial Catalog=db;User ID=u;Password=p;Data Source=srv\\SQLEXPRESS", TBackend::ODBC,
+       "Driver=FreeTDS;Server=srv\\SQLEXPRESS;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // instance and port: the port wins
+      {"Provider=SQLOLEDB;Initial Catalog=db;User ID=u;Password=p;Data Source=srv\\SQLEXPRESS,1444", TBackend::ODBC,
+       "Driver=FreeTDS;Server=srv;Port=1444;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // (local), tcp: prefix, blanks in keys and values, letter case of keys
+      {"provider=sqloledb.1; data source = tcp:(local) , 1433 ; initial  catalog=db;user id=u;PASSWORD=p", TBackend::ODBC,
+       "Driver=FreeTDS;Server=localhost;Port=1433;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // a password with ';' and '}' quoted in the input, brace-quoted in the output
+      {"Provider=SQLOLEDB.1;Initial Catalog=db;User ID=u;Password=\"a;b}c\";Data Source=h", TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD={a;b}}c};TDS_Version=7.4;ClientCharset=UTF-8"},
+      // Integrated Security=False is just a SQL login
+      {"Provider=SQLOLEDB.1;Integrated Security=False;Initial Catalog=db;User ID=u;Password=p;Data Source=h", TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // ODBC strings pass unchanged
+      {"Driver=FreeTDS;Server=h;Port=1433;UID=u;PWD=p;Database=db;TDS_Version=7.4", TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;UID=u;PWD=p;Database=db;TDS_Version=7.4"},
+      {"DRIVER={ODBC Driver 18 for SQL Server};Server=h", TBackend::ODBC, "DRIVER={ODBC Driver 18 for SQL Server};Server=h"},
+      // PostgreSQL
+      {"postgresql://u:p@localhost:5433/demo", TBackend::PostgreSQL, "postgresql://u:p@localhost:5433/demo"},
+      {"postgres:///demo?host=/tmp/x", TBackend::PostgreSQL, "postgres:///demo?host=/tmp/x"},
+      {"host=/tmp/qv-pg.1 dbname=demo user=postgres", TBackend::PostgreSQL, "host=/tmp/qv-pg.1 dbname=demo user=postgres"},
+      {"Provider=PostgreSQL;Data Source=db1,5433;Initial Catalog=demo;User ID=quorvex;Password=it's", TBackend::PostgreSQL,
+       "host=db1 port=5433 dbname=demo user=quorvex password='it\\'s'"},
+      {"Provider=PostgreSQL.1;Host=/run/postgresql;Database=demo;sslmode=disable", TBackend::PostgreSQL,
+       "host=/run/postgresql dbname=demo sslmode=disable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    TConnTarget t = ParseConnectionString(c.in);
+    EXPECT_EQ(t.Backend, c.backend);
+    EXPECT_EQ(t.Native, c.native);
+  }
+}
+
+TEST(ConnString, TranslateIsThePureOleDbStep) {
+  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLOLEDB.1;Data Source=a,1;Initial Catalog=b;User ID=c;Password=d"),
+            "Driver=FreeTDS;Server=a;Port=1;Database=b;UID=c;PWD=d;TDS_Version=7.4;ClientCharset=UTF-8");
+}
+
+TEST(ConnString, TimeoutGoesIntoLibpqStrings) {
+  EXPECT_EQ(ParseConnectionString("host=/tmp/x dbname=demo", 5).Native, "host=/tmp/x dbname=demo connect_timeout=5");
+  EXPECT_EQ(ParseConnectionString("postgresql:///demo", 5).Native, "postgresql:///demo?connect_timeout=5");
+  EXPECT_EQ(ParseConnectionString("postgresql:///demo?host=/tmp", 1).Native, "postgresql:///demo?host=/tmp&connect_timeout=1");
+  EXPECT_EQ(ParseConnectionString("Provider=PostgreSQL;Host=h", 3).Native, "host=h connect_timeout=3");
+  // ODBC: the login time-out is a connection attribute, not part of the string
+  EXPECT_EQ(ParseConnectionString("Driver=FreeTDS;Server=h", 3).Native, "Driver=FreeTDS;Server=h");
+}
+
+TEST(ConnString, IntegratedSecurityIsRefusedClearly) {
+  for (const char* s : {
+           "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=vqerp;Data Source=h,1433",
+           "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=vqerp;Data Source=h",
+           "Provider=SQLOLEDB;Trusted_Connection=yes;Data Source=h"}) {
+    SCOPED_TRACE(s);
+    try {
+      ParseConnectionString(s);
+      FAIL() << "no exception";
+    } catch (const EDatabaseError& e) {
+      EXPECT_EQ(e.Kind(), TErrorKind::Unsupported);
+      EXPECT_NE(std::string(e.what()).find("not supported on Linux"), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(ConnString, UnusableStrings) {
+  EXPECT_THROW(ParseConnectionString(""), EDatabaseError);
+  EXPECT_THROW(ParseConnectionString("   "), EDatabaseError);
+  EXPECT_THROW(ParseConnectionString("Provider=MSDAORA;Data Source=x"), EDatabaseError);  // Oracle
+  EXPECT_THROW(ParseConnectionString("Data Source=x;User ID=u"), EDatabaseError);         // no provider
+  EXPECT_THROW(ParseConnectionString("Provider=SQLOLEDB;Data Source=np:\\\\h\\pipe\\sql\\query"), EDatabaseError);
+  EXPECT_THROW(ParseConnectionString("Provider=SQLOLEDB;Password=\"open"), EDatabaseError);
+}
+
+TEST(ConnString, Split) {
+  auto kv = SplitConnectionString("a=1; b = two words ;c='x;y';d={p}}q};;e=");
+  ASSERT_EQ(kv.size(), 5u);
+  EXPECT_EQ(kv[0], (std::pair<std::string, std::string>{"a", "1"}));
+  EXPECT_EQ(kv[1], (std::pair<std::string, std::string>{"b", "two words"}));
+  EXPECT_EQ(kv[2], (std::pair<std::string, std::string>{"c", "x;y"}));
+  EXPECT_EQ(kv[3], (std::pair<std::string, std::string>{"d", "p}q"}));
+  EXPECT_EQ(kv[4], (std::pair<std::string, std::string>{"e", ""}));
+}
+
+TEST(ConnString, BackendAndFixedTexts) {
+  TADOConnection pg("host=/nonexistent dbname=demo");
+  EXPECT_EQ(pg.Backend(), TBackend::PostgreSQL);
+  EXPECT_NE(ProcListSql(pg).find("pg_proc"), std::string::npos);
+  TADOConnection ms("Provider=SQLOLEDB.1;Data Source=h");
+  EXPECT_EQ(ms.Backend(), TBackend::ODBC);
+  EXPECT_EQ(ProcListSql(ms), "select name from sysobjects where xtype='P' and category='0' order by name");
+  EXPECT_EQ(LinkCheckSql(ms), "Select @@CONNECTIONS");
+  EXPECT_EQ(LinkCheckSql(TBackend::None), "Select @@CONNECTIONS");
+  TADOConnection none("garbage");
+  EXPECT_EQ(none.Backend(), TBackend::None);
+}
+
+}  // namespace
