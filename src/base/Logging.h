@@ -22,7 +22,7 @@ using LogClock = std::function<std::chrono::system_clock::time_point()>;
 void SetLogClock(LogClock clock);
 
 // "yyyy-MM-dd HH:mm:ss" of t in local time; the time part is left out when t is exactly
-// midnight (to the millisecond), as Delphi's DateTimeToStr does.
+// midnight (to the millisecond), as every log of these installations has it.
 std::string FormatLogDateTime(std::chrono::system_clock::time_point t);
 
 // The request line of the daily communication log: "机号:" + iPDANo padded to 16, "命令:" +

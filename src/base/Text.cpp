@@ -106,7 +106,7 @@ int GbkWidth(std::string_view utf8) {
   return static_cast<int>(Utf8ToGbk(utf8).size());
 }
 
-// Delphi's StrToIntDef: optional leading blanks, an optional sign, decimal digits up to the
+// StrToIntDef: optional leading blanks, an optional sign, decimal digits up to the
 // end, and a value within 32 bits; anything else gives def. Hexadecimal forms are not taken.
 int StrToIntDef(std::string_view text, int def) {
   size_t i = 0;

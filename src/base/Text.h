@@ -12,7 +12,7 @@ std::string GbkToUtf8(std::string_view gbk);
 // Width of a UTF-8 text in GBK bytes (a Chinese character counts two).
 int GbkWidth(std::string_view utf8);
 
-// Delphi-style helpers the protocol code leans on.
+// Small conversion helpers the protocol code leans on.
 int StrToIntDef(std::string_view text, int def);  // whole value, decimal, optional sign; else def
 std::string Trim(std::string_view text);            // drops bytes <= ' ' at both ends
 bool SameText(std::string_view a, std::string_view b);  // equal but for ASCII letter case

@@ -1,5 +1,5 @@
 #pragma once
-// The database access layer: it stands where ADO stood in the Windows original.
+// The database access layer of the service and the installer.
 //
 // Three ADO-shaped components (connection, query, stored-procedure dataset) with two
 // backends behind them, chosen from the connection string:
@@ -196,7 +196,7 @@ class TADOConnection {
   uint64_t roundTrips_ = 0;
 };
 
-// The backend's equivalents of the original's fixed T-SQL texts (docs/database.md).
+// The backend's equivalents of the fixed T-SQL texts the bridge sends (docs/database.md).
 // By the connection's Backend(); ODBC (or None) gives the T-SQL text itself.
 //   ProcListSql: "select name from sysobjects where xtype='P' and category='0' order by name"
 //     PostgreSQL: the names of the procedures (prokind 'p') of schema public, one column
@@ -415,8 +415,8 @@ class TParameters {
   int Count() const noexcept;  // the visible parameters (the hidden refcursor excluded)
   TParameter& Items(int Index);  // throws NotFound when out of range
   TParameter& operator[](int Index) { return Items(Index); }
-  // By name, "@" included, compared without regard to ASCII case (as Delphi's
-  // TParameters.FindParam). ParamByName throws EDatabaseError (NotFound,
+  // By name, "@" included, compared without regard to ASCII case, as the bridge has
+  // always looked parameters up. ParamByName throws EDatabaseError (NotFound,
   // "Parameter '@x' not found") for a name the procedure does not declare.
   TParameter& ParamByName(std::string_view Name);
   TParameter* FindParam(std::string_view Name) noexcept;

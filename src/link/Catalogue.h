@@ -25,7 +25,7 @@ const TStru_CmdList* GetCmdByCode(uint16_t Code);
 // The first row whose strCmd equals Name after upper-casing both (ASCII), or nullptr.
 const TStru_CmdList* GetCmdByName(std::string_view Name);
 
-// The same lookups in the original's shape: copy the row into Entry and return true, or
+// The same lookups as the callers use them: copy the row into Entry and return true, or
 // return false and leave Entry untouched.
 bool GetCmdByCode(TStru_CmdList& Entry, uint16_t Code);
 bool GetCmdByName(TStru_CmdList& Entry, std::string_view Name);

@@ -26,7 +26,8 @@ enum class TByteSize { _5, _6, _7, _8 };
 enum class TParity { None, Odd, Even, Mark, Space };
 enum class TStopBits { _1, _1_5, _2 };
 
-// Line-error flags of OnReceiveError (the values the service's original platform used).
+// Line-error flags of OnReceiveError (the Windows values, which the service's logs and
+// settings have always used).
 inline constexpr uint32_t CE_RXOVER = 0x0001;
 inline constexpr uint32_t CE_OVERRUN = 0x0002;
 inline constexpr uint32_t CE_RXPARITY = 0x0004;
