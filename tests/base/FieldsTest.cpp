@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "TestHome.h"
+#include "TempHome.h"
 #include "base/Fields.h"
 
 namespace qv {
@@ -40,7 +40,7 @@ const SplitCase kSplitCases[] = {
 
 class ToStringsTest : public ::testing::TestWithParam<SplitCase> {
  protected:
-  test::TestHome home;
+  test::TTempHome home{test::kWithTrace};
 };
 
 TEST_P(ToStringsTest, Splits) {
@@ -52,7 +52,7 @@ TEST_P(ToStringsTest, Splits) {
 INSTANTIATE_TEST_SUITE_P(Cases, ToStringsTest, ::testing::ValuesIn(kSplitCases));
 
 TEST(ToStrings, LineEndAsLastCharacterStopsWithLogLine) {
-  test::TestHome home;
+  test::TTempHome home{test::kWithTrace};
   TStringList list;
   ASSERT_TRUE(toStrings("a,b\r", &list));
   EXPECT_THAT(list, ElementsAre("a", "b"));

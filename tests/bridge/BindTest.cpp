@@ -9,7 +9,7 @@
 #include <map>
 
 #include "PgFixture.h"
-#include "TestHome.h"
+#include "TempHome.h"
 #include "base/Settings.h"
 #include "link/Catalogue.h"
 #include "bridge/DbLink.h"
@@ -177,7 +177,7 @@ class BindDbTest : public ::testing::Test {
     ResetDbLink();
     ClearLastBillNo();
   }
-  test::TestHome home;
+  test::TTempHome home{test::kWithTrace};
   std::unique_ptr<test::SqlSession> demo;
   std::unique_ptr<test::PrivateDb> pdb;
 };

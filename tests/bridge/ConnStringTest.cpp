@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TestHome.h"
+#include "TempHome.h"
 #include "bridge/DbLink.h"
 
 namespace qv {
@@ -50,7 +50,7 @@ const ConnCase kConnCases[] = {
 class ConnStringTest : public ::testing::TestWithParam<ConnCase> {};
 
 TEST_P(ConnStringTest, Builds) {
-  test::TestHome home;
+  test::TTempHome home{test::kWithTrace};
   if (*GetParam().ini) home.WriteIni(GetParam().ini);
   std::string s = "left over";
   GetConnectionString(s);

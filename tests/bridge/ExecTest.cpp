@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PgFixture.h"
-#include "TestHome.h"
+#include "TempHome.h"
 #include "base/Settings.h"
 #include "bridge/DbLink.h"
 #include "bridge/SharePool.h"
@@ -79,7 +79,7 @@ class ExecTest : public ::testing::Test {
     return {r, flag, text};
   }
 
-  test::TestHome home;
+  test::TTempHome home{test::kWithTrace};
   std::unique_ptr<test::PrivateDb> pdb;
 };
 

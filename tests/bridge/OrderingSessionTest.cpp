@@ -245,7 +245,7 @@ TEST_F(TOrderingFixture, UploadFailuresThroughTheCycle) {
     EXPECT_EQ(er[0].payload[0], c.result);
     EXPECT_EQ(er[0].Text(), c.text.empty() ? iErrToStr(c.result) : c.text);
     if (c.result == 5) {
-      EXPECT_NE(s.home.ErrLog().find("DT_Seconds Error:-1"), std::string::npos);
+      EXPECT_NE(s.home.ErrLogText().find("DT_Seconds Error:-1"), std::string::npos);
     }
   }
   EXPECT_EQ(db->Scalar("SELECT state FROM dining_table WHERE table_no = " + Lit(table)), "0");

@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "TestHome.h"
+#include "TempHome.h"
 #include "bridge/SharePool.h"
 
 namespace qv {
@@ -24,7 +24,7 @@ class PoolTest : public ::testing::Test {
   }
   size_t Count() { return SHARE_DATASET_LIST().Items.size(); }
 
-  test::TestHome home;
+  test::TTempHome home{test::kWithTrace};
   std::chrono::system_clock::time_point now;
 };
 

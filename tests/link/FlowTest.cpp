@@ -341,7 +341,7 @@ TEST(UploadExchange, FailuresAreAnsweredWithEr) {
   s.Request(kDelTable, {}, 0);
   s.Silent();
   s.Cycle();
-  EXPECT_NE(s.home.ErrLog().find("Rec Data Len<16"), std::string::npos);
+  EXPECT_NE(s.home.ErrLogText().find("Rec Data Len<16"), std::string::npos);
 }
 
 }  // namespace

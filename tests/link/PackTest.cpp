@@ -205,7 +205,7 @@ TEST(RecordPacking, Failures) {
     // A strict flag that is no integer: 6 and the exception's line.
     TFakeRows rows{{R"(1,"00101","宫保鸡丁","份","",2,0,38,x,0,0,0,0)"}};
     EXPECT_EQ(Pack("RT-BILL", rows).r, 6);
-    EXPECT_NE(home.ErrLog().find("Read_Data_FrmDB Except:"), std::string::npos);
+    EXPECT_NE(home.ErrLogText().find("Read_Data_FrmDB Except:"), std::string::npos);
   }
   {
     // A row with fewer fields than the layout reads.

@@ -244,7 +244,7 @@ TEST_F(Poll, HandlerExceptionLeavesTheLoopAndIsLogged) {
   exchange.work = [] { throw std::runtime_error("boom"); };
   rig.RunLoop();
   EXPECT_TRUE(rig.poller.bPollIdle);
-  EXPECT_NE(home.ErrLog().find("Auto Run except:boom"), std::string::npos);
+  EXPECT_NE(home.ErrLogText().find("Auto Run except:boom"), std::string::npos);
 }
 
 class ThrowingTickPump : public TVirtualPump {
@@ -260,7 +260,7 @@ TEST_F(Poll, KeepAliveExceptionIsLogged) {
   rig.poller.bPollIdle = false;  // a nested tick
   rig.poller.tmrCheckTimer();
   EXPECT_TRUE(rig.port.Written().empty());
-  EXPECT_NE(home.ErrLog().find("replyWait except:no clock"), std::string::npos);
+  EXPECT_NE(home.ErrLogText().find("replyWait except:no clock"), std::string::npos);
 }
 
 TEST_F(Poll, CallTerminalZeroSendsOnceAndDoesNotListen) {

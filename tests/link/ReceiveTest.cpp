@@ -124,7 +124,7 @@ TEST_F(Receive, ExceptionIsLoggedAndGuardRestored) {
   rig.Receive(TermToPc(7, kPsw, 0x0204));
   EXPECT_TRUE(rig.link.bRecFree);
   EXPECT_FALSE(rig.link.FrameReady());
-  EXPECT_NE(home.ErrLog().find("PDAReceiveData Except:no line state"), std::string::npos);
+  EXPECT_NE(home.ErrLogText().find("PDAReceiveData Except:no line state"), std::string::npos);
 }
 
 TEST_F(Receive, EmptyChunkChangesNothing) {

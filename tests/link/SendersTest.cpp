@@ -110,7 +110,7 @@ TEST_F(TextCut, RefusedAndThrowingWritesCount) {
   EXPECT_EQ(rig.link.SendPoll(1), 0);
   EXPECT_EQ(rig.link.SendPoll(1), 18);
   EXPECT_EQ(rig.link.iSendErrCount, 2);
-  EXPECT_NE(home.ErrLog().find("WriteDataToComm except:port write failed"), std::string::npos);
+  EXPECT_NE(home.ErrLogText().find("WriteDataToComm except:port write failed"), std::string::npos);
   TLink unconnected;
   EXPECT_EQ(unconnected.SendPoll(1), 18);
   EXPECT_EQ(unconnected.iSendErrCount, 1);

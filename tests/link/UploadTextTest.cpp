@@ -189,7 +189,7 @@ TEST(UploadFrame, Failures) {
     std::memcpy(OrderHeader().data(), header.data(), header.size());
     EXPECT_EQ(Convert("RT-MEMU", TBytes(57, 0), 0, saves).r, 5);
     EXPECT_TRUE(saves.saved.empty());
-    EXPECT_NE(home.ErrLog().find("DT_Seconds Error:-1"), std::string::npos);
+    EXPECT_NE(home.ErrLogText().find("DT_Seconds Error:-1"), std::string::npos);
   }
   {
     // An exception anywhere in the conversion gives 6 and its error-log line.
@@ -201,7 +201,7 @@ TEST(UploadFrame, Failures) {
     };
     EXPECT_EQ(Get_SendData_FrmDB(rig.link, chg, *GetCmdByName("RT-DELTABLE"), throwing), 6);
     EXPECT_FALSE(rig.link.bDataBusy);
-    EXPECT_NE(home.ErrLog().find("Get_SendData_FrmDB Except:boom"), std::string::npos);
+    EXPECT_NE(home.ErrLogText().find("Get_SendData_FrmDB Except:boom"), std::string::npos);
   }
   {
     // A refused record stops the frame: the ones before it are saved, the rest not.

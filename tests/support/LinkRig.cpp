@@ -10,33 +10,6 @@
 
 namespace qv::test {
 
-TTempHome::TTempHome() {
-  if (const char* old = std::getenv("QUORVEX_HOME")) {
-    hadOld_ = true;
-    old_ = old;
-  }
-  std::string tmpl = (std::filesystem::temp_directory_path() / "qv-link-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  dir_ = tmpl + "/";
-  setenv("QUORVEX_HOME", dir_.c_str(), 1);
-}
-
-TTempHome::~TTempHome() {
-  if (hadOld_)
-    setenv("QUORVEX_HOME", old_.c_str(), 1);
-  else
-    unsetenv("QUORVEX_HOME");
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-}
-
-std::string TTempHome::ErrLog() const {
-  std::ifstream in(dir_ + "ResultErr.txt", std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return GbkToUtf8(ss.str());
-}
-
 void SetServerType(int type) {
   SysSet().SYS_SERVER_TYPE = type;
   SysSet().ReplyWaitMs = type != 0 ? 30000 : 6000;

@@ -5,29 +5,13 @@
 #include <vector>
 
 #include "ScriptedPort.h"
+#include "TempHome.h"
 #include "VirtualLoop.h"
 #include "base/Settings.h"
 #include "link/Link.h"
 #include "link/Poller.h"
 
 namespace qv::test {
-
-// QUORVEX_HOME points at a fresh directory for the lifetime of the object.
-class TTempHome {
- public:
-  TTempHome();
-  ~TTempHome();
-  TTempHome(const TTempHome&) = delete;
-  TTempHome& operator=(const TTempHome&) = delete;
-  const std::string& Dir() const { return dir_; }
-  // ResultErr.txt as UTF-8 ("" when missing).
-  std::string ErrLog() const;
-
- private:
-  std::string dir_;
-  std::string old_;
-  bool hadOld_ = false;
-};
 
 // Restores SysSet() on destruction.
 class TSysSetScope {

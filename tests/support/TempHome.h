@@ -1,68 +1,63 @@
 #pragma once
-// A fresh program directory per test: QUORVEX_HOME names a new temporary directory, the
-// settings record and the log clock start from their defaults.
+// A private program directory: QUORVEX_HOME names a fresh temporary directory for the
+// object's life (an earlier value comes back after it), so that tests running side by side
+// never share datalink.ini, POSLIST.BAT or a log file.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
 
 #include "base/Logging.h"
 #include "base/Settings.h"
 
 namespace qv::test {
 
-class TempHome : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qv-core-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = std::string(tmpl) + "/";
-    setenv("QUORVEX_HOME", dir_.c_str(), 1);
-    SysSet() = TStru_SysSet{};
-    SetLogClock({});
-  }
-  void TearDown() override {
-    SetLogClock({});
-    unsetenv("QUORVEX_HOME");
-    std::error_code ec;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
+// With the debug trace Result.txt switched on in the settings record.
+inline constexpr bool kWithTrace = true;
 
+class TTempHome {
+ public:
+  explicit TTempHome(bool withTrace = false);
+  ~TTempHome();
+  TTempHome(const TTempHome&) = delete;
+  TTempHome& operator=(const TTempHome&) = delete;
+
+  // The directory, with its trailing "/".
+  const std::string& Dir() const { return dir_; }
   std::string Path(const std::string& name) const { return dir_ + name; }
+  std::string Slurp(const std::string& name) const;
+  void Put(const std::string& name, const std::string& bytes) const;
+  bool Exists(const std::string& name) const;
+  // datalink.ini from UTF-8 text (stored as GBK).
+  void WriteIni(const std::string& text) const;
 
-  std::string Slurp(const std::string& name) const {
-    std::ifstream f(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  }
+  // The messages of a log file (time stamps removed), in order; the error log, the debug
+  // trace; the error log whole as UTF-8 ("" when missing); both logs removed.
+  std::vector<std::string> Lines(const std::string& file) const;
+  std::vector<std::string> ErrLog() const { return Lines("ResultErr.txt"); }
+  std::vector<std::string> ResultLog() const { return Lines("Result.txt"); }
+  std::string ErrLogText() const;
+  void ClearLogs() const;
 
-  void Put(const std::string& name, const std::string& bytes) const {
-    std::ofstream f(Path(name), std::ios::binary | std::ios::trunc);
-    f << bytes;
-  }
-
-  bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
-
+ protected:
   std::string dir_;
+
+ private:
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+// The fixture form for the foundation's tests: the settings record and the log clock also
+// start from their defaults.
+class TempHome : public ::testing::Test, public TTempHome {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
 };
 
 // A local wall-clock time.
-inline std::chrono::system_clock::time_point Local(int y, int mo, int d, int h, int mi, int s,
-                                                   int ms = 0) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
-  return std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(ms);
-}
+std::chrono::system_clock::time_point Local(int y, int mo, int d, int h, int mi, int s, int ms = 0);
 
 }  // namespace qv::test
