@@ -284,9 +284,13 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
         // Only the first call of a request reopens the procedure. A later frame whose
         // number became 0 (a transaction, or a terminal acknowledging with 0) continues.
         int flag = (chg.iFrNo == 0 && j == 0 && chg.iCallStep == 0) ? -1 : 1;
-        r = readRow ? readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, chg.strResult)
-                    : cb_Read_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, text, &flag,
-                                           chg.strResult);
+        // Each call reports with its own text: a later call that fails must not go out
+        // with the text the procedure gave the first one.
+        const bool run = flag == -1;
+        std::string callText = run ? chg.strResult : std::string();
+        r = readRow ? readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, callText)
+                    : cb_Read_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, callText);
+        if (run || r != 0) chg.strResult = callText;
         if (r != 0) {
           stopped = true;
           break;

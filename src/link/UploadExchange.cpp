@@ -234,10 +234,16 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
           }
           if (IsStockCode(cmd.CmdCode)) WriteEPosLog(*text, false);
           const bool bLast = chg.iFrNo == 0 && j + 1 == count;
-          r = saveRecord ? saveRecord(cmd.strCmd.c_str(), chg.iPDANo, *text, chg.strResult, bLast)
-                         : cb_Save_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, *text,
-                                                chg.strResult, bLast);
-          if (r != RC_OK) break;
+          // Each record reports with its own text: one that fails must not go out with
+          // the text of the record saved before it.
+          std::string callText;
+          r = saveRecord ? saveRecord(cmd.strCmd.c_str(), chg.iPDANo, *text, callText, bLast)
+                         : cb_Save_Data_SQLPROC(cmd.strCmd.c_str(), chg.iPDANo, *text, callText, bLast);
+          if (r != RC_OK) {
+            chg.strResult = callText;
+            break;
+          }
+          if (!callText.empty()) chg.strResult = callText;
         }
       }
     }
