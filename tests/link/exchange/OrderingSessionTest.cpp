@@ -216,6 +216,32 @@ TEST_F(TOrderingFixture, ResentFramesDoNotDoubleOrderLines) {
   EXPECT_TRUE(s.PcFrames(CMD_ER).empty());
 }
 
+// Two terminals order side by side: a dish frame from a terminal that sent no header of its
+// own is refused, and never lands on the other terminal's table.
+TEST_F(TOrderingFixture, DishFrameWithoutItsOwnHeaderIsRefused) {
+  const uint32_t other = TDemoDb::FreshTerminal();
+  TTermSession a(0, terminal, kPsw);
+  a.Request(kOpenTable, OpenTablePayload());
+  a.Reply(CMD_END);
+  a.Request(kOrder, HeaderPayload(kOpTime), 1);
+  a.Reply(kOrder, 0, Dishes(1, 1));
+  a.Reply(CMD_END);
+  a.Run();
+  EXPECT_TRUE(a.failures.empty()) << a.failures.front();
+  ASSERT_EQ(LineCount(), 1);
+
+  TTermSession b(0, other, kPsw);
+  b.Request(kOrder, Dishes(2, 2), 0);
+  b.Silent();  // the "ER"
+  EXPECT_EQ(b.Cycle(), 9);
+  const auto er = b.PcFrames(CMD_ER);
+  ASSERT_EQ(er.size(), 1u);
+  EXPECT_EQ(er[0].payload[0], 9);
+  EXPECT_EQ(er[0].Text(), iErrToStr(9));
+  EXPECT_EQ(LineCount(), 1);
+  EXPECT_EQ(db->Scalar("SELECT count(*) FROM order_header WHERE table_no = " + Lit(table)), "1");
+}
+
 TEST_F(TOrderingFixture, UploadFailuresThroughTheCycle) {
   struct TCase {
     uint16_t code;

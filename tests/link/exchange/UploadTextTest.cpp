@@ -36,10 +36,10 @@ struct TFrameResult {
 };
 
 TFrameResult Convert(const std::string& cmdName, const TBytes& payload, uint8_t frNo,
-                     TFakeSaves& saves) {
+                     TFakeSaves& saves, int terminal = 12) {
   TLinkRig rig;
   TStru_CHGDATA chg;
-  chg.iPDANo = 12;
+  chg.iPDANo = terminal;
   chg.iFrNo = frNo;
   if (!payload.empty()) std::memcpy(chg.wDataBuf, payload.data(), payload.size());
   chg.iDataLen = static_cast<int32_t>(payload.size());
@@ -118,9 +118,8 @@ TEST(UploadText, EveryRecordLayout) {
       {"W-GATHER", TPayload(60).Text(0, 12, "GA1").Text(22, 30, "G1").Single(52, 1e20f).Money(56, 0),
        R"("GA1","","G1",1.00000002004088E20,0.00)"},
   };
-  OrderHeader() = {};
-  const TBytes header = OrderHeaderBytes(kOpTime);
-  std::memcpy(OrderHeader().data(), header.data(), header.size());
+  TFakeSaves none;
+  ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(kOpTime), 1, none).r, 0);  // terminal 12's order
   for (const TCase& c : cases) {
     TFakeSaves saves;
     const TFrameResult out = Convert(c.cmd, c.rec, 2, saves);
@@ -143,13 +142,36 @@ TEST(UploadText, OrderTimes) {
 
 TEST(UploadFrame, HeaderFrameIsKeptAndSavesNothing) {
   TFakeSaves saves;
-  OrderHeader() = {};
+  ClearOrderHeaders();
+  EXPECT_FALSE(KeptOrderHeader(12).has_value());
   TBytes header = OrderHeaderBytes(kOpTime);
   EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, 0);
   EXPECT_TRUE(saves.saved.empty());
-  EXPECT_EQ(TBytes(OrderHeader().begin(), OrderHeader().end()), header);
+  const auto kept = KeptOrderHeader(12);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(TBytes(kept->begin(), kept->end()), header);
   header.push_back(0);  // 41 bytes
   EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, 9);
+}
+
+// Terminals order side by side: each dish frame goes with its own terminal's header, and a
+// terminal that sent none has nothing to go with.
+TEST(UploadFrame, OrderHeaderIsKeptPerTerminal) {
+  const TBytes dish = TPayload(57).U8(0, 1).Text(1, 5, "00101").Single(40, 1).Money(48, 100);
+  const TBytes header31 = OrderHeaderBytes(kOpTime);
+  TPayload other;
+  other.b = header31;
+  const TBytes header33 = other.Text(0, 4, "B07").Text(4, 4, "2002");
+  TFakeSaves saves;
+  ASSERT_EQ(Convert("RT-MEMU", header31, 1, saves, 31).r, 0);
+  EXPECT_EQ(Convert("RT-MEMU", dish, 2, saves, 32).r, 9);
+  EXPECT_TRUE(saves.saved.empty());
+  ASSERT_EQ(Convert("RT-MEMU", header33, 1, saves, 33).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 31).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 33).r, 0);
+  ASSERT_EQ(saves.saved.size(), 2u);
+  EXPECT_EQ(saves.saved[0].text.rfind(R"("A01","1001","不要辣")", 0), 0u) << saves.saved[0].text;
+  EXPECT_EQ(saves.saved[1].text.rfind(R"("B07","2002","不要辣")", 0), 0u) << saves.saved[1].text;
 }
 
 TEST(UploadFrame, LastRecordOfTheLastFrame) {
@@ -185,8 +207,7 @@ TEST(UploadFrame, Failures) {
   {
     // An order time before 1980 cannot be converted: the frame is abandoned.
     TFakeSaves saves;
-    const TBytes header = OrderHeaderBytes(-1);
-    std::memcpy(OrderHeader().data(), header.data(), header.size());
+    ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(-1), 1, saves).r, 0);
     EXPECT_EQ(Convert("RT-MEMU", TBytes(57, 0), 0, saves).r, 5);
     EXPECT_TRUE(saves.saved.empty());
     EXPECT_NE(home.ErrLog().find("DT_Seconds Error:-1"), std::string::npos);
