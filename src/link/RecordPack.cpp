@@ -191,7 +191,7 @@ std::string PayloadText(const uint8_t* data, size_t len, size_t offset, size_t w
   return GbkToUtf8(gbk);
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) { return QuotedField(s); }
 
 }  // namespace
 
@@ -208,7 +208,7 @@ std::string BuildReadParams(const TStru_CmdList& cmd, const uint8_t* data, size_
   auto T = [&](size_t offset, size_t width) { return PayloadText(data, len, offset, width); };
   if (c == "RT-LOGIN")
     return Quoted(T(0, 4)) + "," + Quoted(T(4, 8)) + "," + Quoted(T(12, 4)) + "," + Quoted(T(16, 6));
-  if (c == "RT-BILL") return T(0, 4) + "," + Quoted(T(4, 4));
+  if (c == "RT-BILL") return BareField(T(0, 4)) + "," + Quoted(T(4, 4));
   if (c == "RT-SELL") return Quoted(T(0, 20)) + "," + Quoted(T(20, 4));
   if (c == "R-BILLLIST") return std::to_string(len > 0 ? data[0] : 0) + "," + Quoted(T(1, 10));
   if (c == "R-BILLDETAIL") return std::to_string(len > 0 ? data[0] : 0) + "," + Quoted(T(1, 15));

@@ -7,6 +7,7 @@
 #include "app/core/Logging.h"
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
+#include "bridge/Fields.h"
 #include "bridge/SqlExec.h"
 #include "bridge/db/Db.h"
 #include "link/Exchange.h"
@@ -219,7 +220,7 @@ std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
     }
     if (!first) text += ',';
     first = false;
-    text += f.quoted ? "\"" + v + "\"" : v;
+    text += f.quoted ? QuotedField(v) : BareField(v);
   }
   return text;
 }

@@ -192,7 +192,7 @@ TEST_F(ExecTest, RecordTextsWithNullsBlanksAndCommas) {
          LANGUAGE plpgsql AS $$ BEGIN OPEN "@rs" FOR SELECT 'only name' AS "cShopName"; END $$)");
   Connect();
   Read a = Call("W-PLU", 1, -1);
-  EXPECT_EQ(a.text, R"("001","01","","份",12.5,0,,1,0,"a,"b",)");
+  EXPECT_EQ(a.text, R"("001","01","","份",12.5,0,,1,0,"a,""b",)");
   Read b = Call("W-PLU", 1, 1, a.text);
   EXPECT_EQ(b.text, R"("","","x","",-0.29,1,1,0,1,"",1)");
 

@@ -8,7 +8,9 @@
 #include "FakeBridge.h"
 #include "LinkRig.h"
 #include "TermScript.h"
+#include "app/core/Text.h"
 #include "bridge/Catalogue.h"
+#include "bridge/Fields.h"
 #include "link/UploadExchange.h"
 
 namespace qv::test {
@@ -130,6 +132,65 @@ TEST(UploadText, EveryRecordLayout) {
     EXPECT_EQ(saves.saved[0].iPDANo, 12);
     EXPECT_FALSE(saves.saved[0].bLast);
   }
+}
+
+// Whatever a text field holds (quotes, commas, line breaks) reaches the bridge's fields
+// unchanged: the parameter text escapes it and the bridge's split takes it back. Values
+// without such characters keep the texts above.
+TEST(UploadText, AnyCharacterOfATextFieldArrivesUnchanged) {
+  struct TCase {
+    const char* cmd;
+    TBytes rec;
+    std::string text;
+    std::vector<std::string> fields;
+  };
+  const TCase cases[] = {
+      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A\"1").Text(4, 2, "4").Text(10, 12, "12\",thin").Text(22, 4, "1001"),
+       R"("A""1","4","","12"",thin","1001")", {"A\"1", "4", "", "12\",thin", "1001"}},
+      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A01").Text(10, 12, "AB\r宴\n").Text(22, 4, "1001"),
+       "\"A01\",\"\",\"\",\"AB\r宴\n\",\"1001\"", {"A01", "", "", "AB\r宴\n", "1001"}},
+      {"RT-VIP", TPayload(24).Text(0, 20, "\"a,b\"").Text(20, 4, "1001"), R"("""a,b""","1001")",
+       {"\"a,b\"", "1001"}},
+      // The two bare fields of a discount are written quoted only when they must be.
+      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, '"').Text(5, 2, ",1").Text(7, 3, "P01").Text(10, 4, "1001"),
+       R"("A01","""",",1","P01","1001")", {"A01", "\"", ",1", "P01", "1001"}},
+      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, ',').Text(5, 2, "9").Text(7, 3, "P01").Text(10, 4, "1001"),
+       R"("A01",",",9,"P01","1001")", {"A01", ",", "9", "P01", "1001"}},
+      {"RT-SETPSW", TPayload(16).Text(0, 4, "1001").Text(4, 6, "\"\"\"").Text(10, 6, "a\",\"b"),
+       R"("""""""","a"",""b","1001")", {"\"\"\"", "a\",\"b", "1001"}},
+  };
+  for (const TCase& c : cases) {
+    TFakeSaves saves;
+    const TFrameResult out = Convert(c.cmd, c.rec, 2, saves);
+    EXPECT_EQ(out.r, 0) << c.cmd;
+    ASSERT_EQ(saves.saved.size(), 1u) << c.cmd;
+    EXPECT_EQ(saves.saved[0].text, c.text) << c.cmd;
+    TStringList fields;
+    ASSERT_TRUE(toStrings(Trim(saves.saved[0].text), &fields));
+    EXPECT_EQ(fields, c.fields) << c.text;
+  }
+}
+
+// An order with a quote and a comma in its memo and in a temporary dish's name.
+TEST(UploadText, OrderWithQuotesKeepsEveryParameterInPlace) {
+  TFakeSaves saves;
+  TPayload header;
+  header.b = OrderHeaderBytes(kOpTime);
+  header.Text(8, 14, std::string("12\",thin") + std::string(6, '\0'));
+  ASSERT_EQ(Convert("RT-MEMU", header, 1, saves, 41).r, 0);
+  const TBytes dish = TPayload(57).U8(0, 1).Text(1, 5, "T0001").Text(6, 20, "Pizza 12\",thin").Text(26, 4, "份")
+                          .Single(40, 1).Money(48, 4500).U8(55, 1);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 41).r, 0);
+  ASSERT_EQ(saves.saved.size(), 1u);
+  TStringList f;
+  ASSERT_TRUE(toStrings(Trim(saves.saved[0].text), &f));
+  ASSERT_EQ(f.size(), 22u) << saves.saved[0].text;
+  EXPECT_EQ(f[2], "12\",thin");
+  EXPECT_EQ(f[3], "5");
+  EXPECT_EQ(f[11], "Pizza 12\",thin");
+  EXPECT_EQ(f[12], "份");
+  EXPECT_EQ(f[16], "45");
+  EXPECT_EQ(f[20], "1");
 }
 
 TEST(UploadText, OrderTimes) {
