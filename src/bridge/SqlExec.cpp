@@ -28,6 +28,13 @@ void ReadOutputs(TADOStoredProc& ds, int& iResult, std::string& strResult) {
   if (!s.IsNull()) strResult = s.AsString();
 }
 
+// A value of this request that the backend cannot take: the request fails with 6, and the
+// link is as good as before.
+bool ValueRefused(const std::exception& e) {
+  const auto* d = dynamic_cast<const db::EDatabaseError*>(&e);
+  return d != nullptr && d->Kind() == db::TErrorKind::Conversion;
+}
+
 // Releases a pool entry when the scope ends, if asked to.
 struct TReleaseGuard {
   TShareDataSetPtr entry;
@@ -127,7 +134,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
         if (iResult != 0) return iResult;
       } catch (const std::exception& e) {
         WriteErrLog(Cmd + " Try Open Except:" + e.what());
-        return 8;
+        return ValueRefused(e) ? 6 : 8;
       }
       if (!ds.Active()) {
         WriteResultLog(Cmd + " readPLUSQLProc not Active");
@@ -195,7 +202,7 @@ int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::st
       if (iResult != 0) return iResult;
     } catch (const std::exception& e) {
       WriteErrLog(Cmd + " Try Exec Except:" + e.what());
-      return 10;
+      return ValueRefused(e) ? 6 : 10;
     }
     const int billType = getBillType(Cmd);
     if (billType >= 0) {
@@ -243,7 +250,7 @@ int execBatBill(int iPDANo, const std::string& BillType, const std::string& Batc
       if (iResult != 0) return iResult;
     } catch (const std::exception& e) {
       WriteErrLog(std::string("Exec pda_bat_bill_inf Try Exec Except:") + e.what());
-      return 10;
+      return ValueRefused(e) ? 6 : 10;
     }
     WriteResultLog("Exec pda_bat_bill_inf End");
     return 0;
