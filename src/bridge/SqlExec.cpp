@@ -35,6 +35,17 @@ bool ValueRefused(const std::exception& e) {
   return d != nullptr && d->Kind() == db::TErrorKind::Conversion;
 }
 
+// A request that finds the link down checks it at once (rate-limited) instead of failing
+// until the link timer's next tick: before it runs, so that the first request after the
+// server is back is served, and after it failed on a link that broke under it, so that the
+// loss is seen (and shown) at once.
+void WatchLinkBefore() {
+  if (!DbLinkUp()) CheckDbLinkNow();
+}
+void WatchLinkAfter(int result) {
+  if (result != 0 && !DbLinkUp()) CheckDbLinkNow();
+}
+
 // Releases a pool entry when the scope ends, if asked to.
 struct TReleaseGuard {
   TShareDataSetPtr entry;
@@ -50,6 +61,7 @@ struct TReleaseGuard {
 int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr, int* DataFlag,
                          std::string& strResult) {
   int result = 6;
+  WatchLinkBefore();
   try {
     const std::string Cmd = strKind != nullptr ? strKind : "";
     WriteResultLog("iPADNo=" + std::to_string(iPADNo) + ";strKind=" + Cmd);
@@ -71,12 +83,14 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
   } catch (const std::exception& e) {
     WriteErrLog(std::string("cb_Read_Data_SQLPROC Except:") + e.what());
   }
+  WatchLinkAfter(result);
   return result;
 }
 
 int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
                          std::string& strResult, bool bLast) {
   int result = 6;
+  WatchLinkBefore();
   try {
     const std::string Cmd = strKind != nullptr ? strKind : "";
     WriteResultLog("iPADNo=" + std::to_string(iPADNo) + ";strKind=" + Cmd);
@@ -98,6 +112,7 @@ int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDa
   } catch (const std::exception& e) {
     WriteErrLog(std::string("cb_Save_Data_SQLPROC Except:") + e.what());
   }
+  WatchLinkAfter(result);
   return result;
 }
 
