@@ -1,5 +1,6 @@
 #include "bridge/DbLink.h"
 
+#include <chrono>
 #include <exception>
 
 #include "base/IniFile.h"
@@ -12,6 +13,26 @@ namespace {
 bool& LinkedSlot() {
   static bool linked = false;
   return linked;
+}
+
+struct TLinkCheckState {
+  bool ran = false;  // a check has run since the start
+  int64_t last = 0;  // and when
+  std::function<void()> hook;
+  std::function<int64_t()> clock;
+};
+
+TLinkCheckState& LinkCheck() {
+  static TLinkCheckState state;
+  return state;
+}
+
+int64_t LinkCheckNow() {
+  const TLinkCheckState& st = LinkCheck();
+  if (st.clock) return st.clock();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -189,7 +210,34 @@ void ResetDbLink() {
   dm.spbatbill.SetTag(0);
   dm.LocalDbLink.Close();
   SetDbLinked(false);
+  LinkCheck().ran = false;
 }
+
+bool DbLinkUp() { return GetDbLinked() && dtDbLink().LocalDbLink.Connected(); }
+
+bool CheckDbLinkNow() {
+  TLinkCheckState& st = LinkCheck();
+  const int64_t now = LinkCheckNow();
+  if (st.ran && now - st.last < kLinkCheckGapMs) return DbLinkUp();
+  st.ran = true;
+  st.last = now;
+  try {
+    if (GetDbLinked()) {
+      if (!CheckDbLink()) SetDbLinked(false);
+    } else {
+      std::string s;
+      GetConnectionString(s);
+      if (TestLinkString(s)) ConnectDatabase(s);
+    }
+    if (st.hook) st.hook();
+  } catch (...) {
+    WriteErrLog("CheckDbLinkNow except:" + ExceptionText());
+  }
+  return DbLinkUp();
+}
+
+void SetLinkCheckedHook(std::function<void()> Hook) { LinkCheck().hook = std::move(Hook); }
+void SetLinkCheckClock(std::function<int64_t()> Clock) { LinkCheck().clock = std::move(Clock); }
 
 bool GetDbLinked() { return LinkedSlot(); }
 void SetDbLinked(bool Linked) { LinkedSlot() = Linked; }

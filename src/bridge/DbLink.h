@@ -1,6 +1,8 @@
 #pragma once
 // The data module: the service's one database connection, the procedure list the procedure
 // check consults, the link check, and the database-linked flag.
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "db/Db.h"
@@ -55,6 +57,19 @@ bool TestLinkString(const std::string& ConnStr);
 
 // Back to the state at program start: everything closed, nothing checked, not linked.
 void ResetDbLink();
+
+// True while the linked flag is set and the connection's session is alive.
+bool DbLinkUp();
+// The link timer's step, run at once by a request that found the link down: the link
+// check while linked (a lost session is reopened on the way), a new connect from
+// datalink.ini when not. At most once in kLinkCheckGapMs, so that requests meeting a dead
+// server do not each wait for it. Returns DbLinkUp() afterwards.
+constexpr int64_t kLinkCheckGapMs = 2000;
+bool CheckDbLinkNow();
+// Told after every check CheckDbLinkNow ran (the window shows the link's state).
+void SetLinkCheckedHook(std::function<void()> Hook);
+// The gap's clock in steady milliseconds; empty: the real one. For tests.
+void SetLinkCheckClock(std::function<int64_t()> Clock);
 
 // The database-linked flag.
 bool GetDbLinked();

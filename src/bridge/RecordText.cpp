@@ -76,14 +76,13 @@ std::string BuildRecordText(const TRecordFormat& format,
   for (const TRecordColumn& col : format.columns) {
     if (!first) text += ',';
     first = false;
-    std::string value = Trim(columnText(col.name));
-    if (col.quoted) {
-      text += '"';
-      text += value;
-      text += '"';
-    } else {
-      text += value;
-    }
+    const std::string value = Trim(columnText(col.name));
+    // The packing splits at commas and, outside quotes, at blanks and control characters;
+    // a bare value holding one of those, or a quote, is written quoted so it stays whole.
+    bool quote = col.quoted;
+    for (char c : value)
+      if (c == '"' || c == ',' || static_cast<unsigned char>(c) <= ' ') quote = true;
+    text += quote ? QuotedField(value) : value;
   }
   return text;
 }

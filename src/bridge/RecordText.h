@@ -29,7 +29,8 @@ std::span<const TRecordFormat> RecordFormats();
 // The format of the upper-cased command name, or nullptr.
 const TRecordFormat* FindRecordFormat(std::string_view upperCmd);
 
-// Joins the row's values (each trimmed of bytes <= ' ' at both ends) as the format says.
+// Joins the row's values (each trimmed of bytes <= ' ' at both ends) as the format says;
+// quotes inside values are doubled, so that the packing's split gives every value back.
 // columnText returns a column's text by name and throws when the row has no such column.
 std::string BuildRecordText(const TRecordFormat& format,
                             const std::function<std::string(const char* name)>& columnText);

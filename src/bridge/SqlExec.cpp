@@ -28,6 +28,24 @@ void ReadOutputs(TADOStoredProc& ds, int& iResult, std::string& strResult) {
   if (!s.IsNull()) strResult = s.AsString();
 }
 
+// A value of this request that the backend cannot take: the request fails with 6, and the
+// link is as good as before.
+bool ValueRefused(const std::exception& e) {
+  const auto* d = dynamic_cast<const db::EDatabaseError*>(&e);
+  return d != nullptr && d->Kind() == db::TErrorKind::Conversion;
+}
+
+// A request that finds the link down checks it at once (rate-limited) instead of failing
+// until the link timer's next tick: before it runs, so that the first request after the
+// server is back is served, and after it failed on a link that broke under it, so that the
+// loss is seen (and shown) at once.
+void WatchLinkBefore() {
+  if (!DbLinkUp()) CheckDbLinkNow();
+}
+void WatchLinkAfter(int result) {
+  if (result != 0 && !DbLinkUp()) CheckDbLinkNow();
+}
+
 // Releases a pool entry when the scope ends, if asked to.
 struct TReleaseGuard {
   TShareDataSetPtr entry;
@@ -43,6 +61,7 @@ struct TReleaseGuard {
 int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr, int* DataFlag,
                          std::string& strResult) {
   int result = 6;
+  WatchLinkBefore();
   try {
     const std::string Cmd = strKind != nullptr ? strKind : "";
     WriteResultLog("iPADNo=" + std::to_string(iPADNo) + ";strKind=" + Cmd);
@@ -64,12 +83,14 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
   } catch (const std::exception& e) {
     WriteErrLog(std::string("cb_Read_Data_SQLPROC Except:") + e.what());
   }
+  WatchLinkAfter(result);
   return result;
 }
 
 int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
                          std::string& strResult, bool bLast) {
   int result = 6;
+  WatchLinkBefore();
   try {
     const std::string Cmd = strKind != nullptr ? strKind : "";
     WriteResultLog("iPADNo=" + std::to_string(iPADNo) + ";strKind=" + Cmd);
@@ -91,6 +112,7 @@ int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDa
   } catch (const std::exception& e) {
     WriteErrLog(std::string("cb_Save_Data_SQLPROC Except:") + e.what());
   }
+  WatchLinkAfter(result);
   return result;
 }
 
@@ -127,7 +149,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
         if (iResult != 0) return iResult;
       } catch (const std::exception& e) {
         WriteErrLog(Cmd + " Try Open Except:" + e.what());
-        return 8;
+        return ValueRefused(e) ? 6 : 8;
       }
       if (!ds.Active()) {
         WriteResultLog(Cmd + " readPLUSQLProc not Active");
@@ -195,7 +217,7 @@ int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::st
       if (iResult != 0) return iResult;
     } catch (const std::exception& e) {
       WriteErrLog(Cmd + " Try Exec Except:" + e.what());
-      return 10;
+      return ValueRefused(e) ? 6 : 10;
     }
     const int billType = getBillType(Cmd);
     if (billType >= 0) {
@@ -243,7 +265,7 @@ int execBatBill(int iPDANo, const std::string& BillType, const std::string& Batc
       if (iResult != 0) return iResult;
     } catch (const std::exception& e) {
       WriteErrLog(std::string("Exec pda_bat_bill_inf Try Exec Except:") + e.what());
-      return 10;
+      return ValueRefused(e) ? 6 : 10;
     }
     WriteResultLog("Exec pda_bat_bill_inf End");
     return 0;

@@ -398,12 +398,55 @@ void TADOStoredProc::SetProcedureName(std::string Name) {
   refreshed_ = false;
 }
 
+namespace {
+// Well-formed UTF-8: the sessions' client encoding.
+bool ValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      n = 1;
+      cp = c;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      n = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      const auto t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (t & 0x3F);
+    }
+    // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    if (cp == 0) return false;  // no backend takes a NUL inside a text
+    i += n;
+  }
+  return true;
+}
+}  // namespace
+
 void TADOStoredProc::Run(bool WantRows) {
   TADOConnection& c = RequireConnection();
   if (proc_.empty()) throw EDatabaseError("ProcedureName not set", TErrorKind::State);
   Close();
   if (!refreshed_ && !params_.Refresh())
     throw EDatabaseError("Could not find stored procedure '" + proc_ + "'", TErrorKind::NotFound);
+  // A value the session cannot carry fails this call alone; the link is not at fault.
+  for (const TParameter& p : params_.All())
+    if (p.Direction() != TParameterDirection::pdOutput && p.RawValue() && !ValidUtf8(*p.RawValue()))
+      throw EDatabaseError("the value of parameter " + p.Name() + " is no valid UTF-8 text",
+                           TErrorKind::Conversion);
   detail::Backend& s = LiveSession(c);
   TResultTable t;
   bool had = false;

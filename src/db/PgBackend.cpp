@@ -292,7 +292,14 @@ class PgBackend final : public Backend {
     if (p.Direction() == TParameterDirection::pdOutput || !p.RawValue()) return "NULL" + cast;
     const std::string& v = *p.RawValue();
     char* lit = PQescapeLiteral(c_, v.c_str(), v.size());
-    if (!lit) ThrowConn();
+    if (!lit) {
+      // libpq refuses text that is invalid in the client encoding: that value's fault, and
+      // the session is as good as before.
+      if (PQstatus(c_) == CONNECTION_OK)
+        throw EDatabaseError("[PostgreSQL] the value of " + p.Name() + " cannot be sent: " + TrimMsg(PQerrorMessage(c_)),
+                             TErrorKind::Conversion);
+      ThrowConn();
+    }
     std::string r = lit;
     PQfreemem(lit);
     return r + cast;

@@ -99,7 +99,10 @@ int TLink::SendOK(uint8_t iFrNo, int iPDANo, const std::string& strText) {
 }
 
 int TLink::SendErr(int iCode, int iPDANo, const std::string& strText) {
-  return SendText(CMD_ER, 0, iPDANo, std::string(1, static_cast<char>(iCode & 0xFF)), strText);
+  // One byte carries the code: a code beyond it must still read as a failure, not as the
+  // success or the other failure its low byte would be.
+  const int code = iCode >= 0 && iCode <= 0xFF ? iCode : 0xFF;
+  return SendText(CMD_ER, 0, iPDANo, std::string(1, static_cast<char>(code)), strText);
 }
 
 void TLink::SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data) {

@@ -47,6 +47,7 @@ class TLink {
   int SendResultQuery(int iPDANo);
   int SendWait(int iPDANo);
   int SendOK(uint8_t iFrNo, int iPDANo, const std::string& strText);  // UTF-8 text
+  // A code outside 0..255 goes out as 255.
   int SendErr(int iCode, int iPDANo, const std::string& strText);
   // A base-station command frame straight to the port; the write result is not reported
   // and not counted (the caller's wait times out instead). The caller raises DTR.

@@ -74,13 +74,20 @@ void TPoller::KeepAlive() {
 int TPoller::DealPDACmd(int iPDANo) {
   int r = AskPDA(iPDANo);
   if (r != RC_OK) return r;
+  const uint32_t granted = link_.GetTickCount();
   for (;;) {
     r = link_.WaitReply(SysSet().ReplyWaitMs);
     if (r != RC_OK) return RC_TIMEOUT;
     const uint8_t* buf = link_.RecBuffer();
     const uint16_t word = FrameWord(buf);
     if (word == CMD_ER) return buf[14];
-    if (word == CMD_WT) continue;
+    if (word == CMD_WT) {
+      // The budget of a repeated frame in the exchanges: "WT" restarts the wait only while
+      // less than one reply time has passed since the grant, so one terminal cannot hold
+      // the loop for longer than twice that.
+      if (static_cast<int64_t>(link_.GetTickCount() - granted) >= SysSet().ReplyWaitMs) return RC_TIMEOUT;
+      continue;
+    }
     const TStru_CmdList* cmd = GetCmdByCode(word);
     // An unknown request gets no answer; the terminal gives up on its own.
     if (!cmd || !handler_) return RC_BADCMD;

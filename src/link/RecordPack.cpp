@@ -190,7 +190,7 @@ std::string PayloadText(const uint8_t* data, size_t len, size_t offset, size_t w
   return GbkToUtf8(gbk);
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) { return QuotedField(s); }
 
 }  // namespace
 
@@ -207,7 +207,7 @@ std::string BuildReadParams(const TStru_CmdList& cmd, const uint8_t* data, size_
   auto T = [&](size_t offset, size_t width) { return PayloadText(data, len, offset, width); };
   if (c == "RT-LOGIN")
     return Quoted(T(0, 4)) + "," + Quoted(T(4, 8)) + "," + Quoted(T(12, 4)) + "," + Quoted(T(16, 6));
-  if (c == "RT-BILL") return T(0, 4) + "," + Quoted(T(4, 4));
+  if (c == "RT-BILL") return BareField(T(0, 4)) + "," + Quoted(T(4, 4));
   if (c == "RT-SELL") return Quoted(T(0, 20)) + "," + Quoted(T(20, 4));
   if (c == "R-BILLLIST") return std::to_string(len > 0 ? data[0] : 0) + "," + Quoted(T(1, 10));
   if (c == "R-BILLDETAIL") return std::to_string(len > 0 ? data[0] : 0) + "," + Quoted(T(1, 15));
@@ -283,7 +283,12 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
         // Only the first call of a request reopens the procedure. A later frame whose
         // number became 0 (a transaction, or a terminal acknowledging with 0) continues.
         int flag = (chg.iFrNo == 0 && j == 0 && chg.iCallStep == 0) ? -1 : 1;
-        r = readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, chg.strResult);
+        // Each call reports with its own text: a later call that fails must not go out
+        // with the text the procedure gave the first one.
+        const bool run = flag == -1;
+        std::string callText = run ? chg.strResult : std::string();
+        r = readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, callText);
+        if (run || r != 0) chg.strResult = callText;
         if (r != 0) {
           stopped = true;
           break;

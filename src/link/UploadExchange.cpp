@@ -8,6 +8,7 @@
 #include "base/Settings.h"
 #include "base/Text.h"
 #include "base/Number.h"
+#include "base/Fields.h"
 #include "link/Exchange.h"
 #include "base/ResultCodes.h"
 
@@ -124,10 +125,35 @@ constexpr int64_t kDays1970To1980 = 3652;
 
 }  // namespace
 
-std::array<uint8_t, kOrderHeaderSize>& OrderHeader() {
-  static std::array<uint8_t, kOrderHeaderSize> header{};
-  return header;
+namespace {
+
+using THeader = std::array<uint8_t, kOrderHeaderSize>;
+
+// Terminal numbers come off the radio, so the store is bounded; the most recently stored
+// header is last.
+std::vector<std::pair<int, THeader>>& KeptHeaders() {
+  static std::vector<std::pair<int, THeader>> headers;
+  return headers;
 }
+
+void KeepOrderHeader(int iPDANo, const uint8_t* header) {
+  auto& kept = KeptHeaders();
+  std::erase_if(kept, [iPDANo](const auto& e) { return e.first == iPDANo; });
+  if (kept.size() >= kMaxKeptOrderHeaders) kept.erase(kept.begin());
+  THeader h;
+  std::memcpy(h.data(), header, kOrderHeaderSize);
+  kept.emplace_back(iPDANo, h);
+}
+
+}  // namespace
+
+std::optional<std::array<uint8_t, kOrderHeaderSize>> KeptOrderHeader(int iPDANo) {
+  for (const auto& [no, header] : KeptHeaders())
+    if (no == iPDANo) return header;
+  return std::nullopt;
+}
+
+void ClearOrderHeaders() { KeptHeaders().clear(); }
 
 size_t UploadRecordSize(uint16_t CmdCode) {
   const TUpLayout* l = FindUpLayout(CmdCode);
@@ -193,7 +219,7 @@ std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
     }
     if (!first) text += ',';
     first = false;
-    text += f.quoted ? "\"" + v + "\"" : v;
+    text += f.quoted ? QuotedField(v) : BareField(v);
   }
   return text;
 }
@@ -216,25 +242,35 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
         if (len % kOrderHeaderSize != 0) {
           r = 9;
         } else {
-          std::memcpy(OrderHeader().data(), data.data(), kOrderHeaderSize);
+          KeepOrderHeader(chg.iPDANo, data.data());
         }
       } else if (len % layout->size != 0) {
         r = 9;
+      } else if (const auto header = KeptOrderHeader(chg.iPDANo);
+                 cmd.CmdCode == kOrderCode && !header) {
+        r = 9;  // dishes without an order of this terminal's own: nowhere to put them
       } else {
+        const uint8_t* head = header ? header->data() : nullptr;
         const size_t count = len / layout->size;
         for (size_t j = 0; j < count; ++j) {
           const uint8_t* rec = data.data() + j * layout->size;
-          const std::optional<std::string> text = UploadParamText(cmd.CmdCode, rec, OrderHeader().data());
+          const std::optional<std::string> text = UploadParamText(cmd.CmdCode, rec, head);
           if (!text) {
-            WriteErrLog("DT_Seconds Error:" +
-                        std::to_string(static_cast<int32_t>(GetU32(OrderHeader().data() + 27))));
+            WriteErrLog("DT_Seconds Error:" + std::to_string(static_cast<int32_t>(GetU32(head + 27))));
             r = 5;
             break;
           }
           if (IsStockCode(cmd.CmdCode)) WriteEPosLog(*text, false);
           const bool bLast = chg.iFrNo == 0 && j + 1 == count;
-          r = saveRecord(cmd.strCmd.c_str(), chg.iPDANo, *text, chg.strResult, bLast);
-          if (r != RC_OK) break;
+          // Each record reports with its own text: one that fails must not go out with
+          // the text of the record saved before it.
+          std::string callText;
+          r = saveRecord(cmd.strCmd.c_str(), chg.iPDANo, *text, callText, bLast);
+          if (r != RC_OK) {
+            chg.strResult = callText;
+            break;
+          }
+          if (!callText.empty()) chg.strResult = callText;
         }
       }
     }

@@ -23,8 +23,8 @@ constexpr size_t kOrderHeaderSize = 40;
 // Record size of an upload command code, 0 for a code no upload knows.
 size_t UploadRecordSize(uint16_t CmdCode);
 
-// The parameter text of one record (header: the kept RT-MEMU order header, used by RT-MEMU
-// dish records only). Empty optional when the order time cannot be converted.
+// The parameter text of one record (header: the terminal's kept RT-MEMU order header, used
+// by RT-MEMU dish records only). Empty optional when the order time cannot be converted.
 std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
                                            const uint8_t* header);
 
@@ -39,7 +39,12 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
 int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
                      const TSaveRecordFn& saveRecord);
 
-// The process-wide kept order header (zeroes until the first header frame).
-std::array<uint8_t, kOrderHeaderSize>& OrderHeader();
+// The RT-MEMU order header a terminal sent last (nothing before its first header frame).
+// Each terminal's dish frames go with its own header only.
+std::optional<std::array<uint8_t, kOrderHeaderSize>> KeptOrderHeader(int iPDANo);
+// At most this many terminals' headers are kept; the one stored longest ago goes first.
+constexpr size_t kMaxKeptOrderHeaders = 1024;
+// Forgets every kept header.
+void ClearOrderHeaders();
 
 }  // namespace qv

@@ -334,8 +334,9 @@ TEST_F(ServiceProcess, SignalDuringTheStartSequenceIsNotLost) {
   close(master);
 }
 
-// The database is down when the service starts; the first link check after it comes up
-// reconnects, and the same terminal's logins then succeed. Takes one link period (30 s).
+// The database is down when the service starts; once it is up, the first login finds the
+// link down and checks it at once (without waiting for the 30-s link timer), the link is
+// shown as up, and the same terminal's logins succeed.
 TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
   if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
   const std::string server = PgSocketDir(conn);

@@ -9,6 +9,7 @@
 #include "base/Logging.h"
 #include "base/Text.h"
 #include "base/ResultCodes.h"
+#include "bridge/DbLink.h"
 
 namespace qv::test {
 namespace {
@@ -214,6 +215,80 @@ TEST_F(TOrderingFixture, ResentFramesDoNotDoubleOrderLines) {
   EXPECT_EQ(ok[3].Text(), "点菜成功(重复记录)");
   EXPECT_EQ(ok[7].Text(), "点菜成功(重复记录)");
   EXPECT_TRUE(s.PcFrames(CMD_ER).empty());
+}
+
+// Two terminals order side by side: a dish frame from a terminal that sent no header of its
+// own is refused, and never lands on the other terminal's table.
+TEST_F(TOrderingFixture, DishFrameWithoutItsOwnHeaderIsRefused) {
+  const uint32_t other = TDemoDb::FreshTerminal();
+  TTermSession a(0, terminal, kPsw);
+  a.Request(kOpenTable, OpenTablePayload());
+  a.Reply(CMD_END);
+  a.Request(kOrder, HeaderPayload(kOpTime), 1);
+  a.Reply(kOrder, 0, Dishes(1, 1));
+  a.Reply(CMD_END);
+  a.Run();
+  EXPECT_TRUE(a.failures.empty()) << a.failures.front();
+  ASSERT_EQ(LineCount(), 1);
+
+  TTermSession b(0, other, kPsw);
+  b.Request(kOrder, Dishes(2, 2), 0);
+  b.Silent();  // the "ER"
+  EXPECT_EQ(b.Cycle(), 9);
+  const auto er = b.PcFrames(CMD_ER);
+  ASSERT_EQ(er.size(), 1u);
+  EXPECT_EQ(er[0].payload[0], 9);
+  EXPECT_EQ(er[0].Text(), iErrToStr(9));
+  EXPECT_EQ(LineCount(), 1);
+  EXPECT_EQ(db->Scalar("SELECT count(*) FROM order_header WHERE table_no = " + Lit(table)), "1");
+}
+
+// A memo and a temporary dish's name with a quote and a comma: the order is saved with every
+// value in its place, and the bill gives the name back as it was typed.
+TEST_F(TOrderingFixture, QuotesAndCommasInAnOrderArriveUnchanged) {
+  TTermSession s(0, terminal, kPsw);
+  s.Request(kOpenTable, OpenTablePayload());
+  s.Reply(CMD_END);
+  TPayload header;
+  header.b = HeaderPayload(kOpTime);
+  header.Text(8, 14, "12\",thin");
+  s.Request(kOrder, header, 1);
+  s.Reply(kOrder, 0,
+          TPayload(57).U8(0, 1).Text(1, 5, "T0001").Text(6, 20, "Pizza 12\",thin").Text(26, 4, "份")
+              .Single(40, 1).Money(48, 4500).U8(55, 1));
+  s.Reply(CMD_END);
+  s.Request(kBill, TPayload(8).Text(0, 4, table).Text(4, 4, op));
+  s.AckAll();
+  s.Run();
+  EXPECT_TRUE(s.failures.empty()) << s.failures.front();
+  EXPECT_TRUE(s.PcFrames(CMD_ER).empty()) << s.PcFrames(CMD_ER).front().Text();
+  EXPECT_EQ(db->Scalar("SELECT memo FROM order_header WHERE table_no = " + Lit(table)), "12\",thin");
+  EXPECT_EQ(db->Scalar("SELECT dish_name || '|' || unit || '|' || price FROM bill_line WHERE bill_no = " +
+                       Lit(BillNo())),
+            "Pizza 12\",thin|份|45.00");
+  const auto ok = s.PcFrames(CMD_OK);
+  ASSERT_EQ(ok.size(), 1u + 2 + 1);  // open, header and dish, the bill
+  ASSERT_EQ(ok[3].payload.size(), 4u + 58);
+  const char* rec = reinterpret_cast<const char*>(ok[3].payload.data() + 4);
+  EXPECT_EQ(std::string(rec + 7, 15), std::string("Pizza 12\",thin") + '\0');
+  EXPECT_EQ(GbkToUtf8(std::string(rec + 27, 2)), "份");
+  EXPECT_EQ(static_cast<int32_t>(GetU32(ok[3].payload.data() + 4 + 49)), 4500);
+}
+
+// A line break followed by a Chinese character in a memo is saved as it is, and neither
+// that request nor the link suffers.
+TEST_F(TOrderingFixture, LineBreakBeforeAChineseCharacterKeepsTheLink) {
+  TTermSession s(0, terminal, kPsw);
+  s.Request(kOpenTable, TPayload(26).Text(0, 4, table).Text(4, 2, "4").Text(10, 12, "AB\r宴\n席").Text(22, 4, op));
+  s.Reply(CMD_END);
+  s.Request(kBill, TPayload(8).Text(0, 4, table).Text(4, 4, op));
+  s.AckAll();
+  s.Run();
+  EXPECT_TRUE(s.failures.empty()) << s.failures.front();
+  EXPECT_TRUE(s.PcFrames(CMD_ER).empty()) << s.PcFrames(CMD_ER).front().Text();
+  EXPECT_EQ(db->Scalar("SELECT memo FROM bill WHERE bill_no = " + Lit(BillNo())), "AB\r宴\n席");
+  EXPECT_TRUE(dtDbLink().LocalDbLink.Connected());
+  EXPECT_TRUE(GetDbLinked());
 }
 
 TEST_F(TOrderingFixture, UploadFailuresThroughTheCycle) {

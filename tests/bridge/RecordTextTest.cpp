@@ -62,7 +62,9 @@ TEST(RecordFormat, CommandsWithoutFormat) {
     EXPECT_EQ(FindRecordFormat(cmd), nullptr) << cmd;
 }
 
-TEST(RecordFormat, ValuesAreTrimmedNeverEscaped) {
+// Values are trimmed; a quote inside a quoted value is doubled, and a bare value that holds
+// a quote, a comma or a blank is written quoted, so that the row split gives every value back.
+TEST(RecordFormat, ValuesAreTrimmedAndEscapedWhereTheSplitNeedsIt) {
   const std::map<std::string, std::string> row = {
       {"cSortCode", " 01\t"}, {"cSortName", "凉菜  "}};
   auto col = [&row](const char* name) { return row.at(name); };
@@ -74,7 +76,12 @@ TEST(RecordFormat, ValuesAreTrimmedNeverEscaped) {
       {"bRecommendFlag", "1"}, {"bSpecFlag", "0"}, {"cCodeIndex", "x,y"}, {"bDbUnit", "1,2"}};
   EXPECT_EQ(BuildRecordText(*FindRecordFormat("W-PLU"),
                             [&plu](const char* name) { return plu.at(name); }),
-            R"("001","","a,"b","",12.5,,0,1,0,"x,y",1,2)");
+            R"("001","","a,""b","",12.5,,0,1,0,"x,y","1,2")");
+
+  const std::map<std::string, std::string> gq = {
+      {"cDishCode", "\"\""}, {"cDishName", "Pizza 12\",thin"}, {"cUnit", "份"}, {"fQty", " 1 5 "}};
+  EXPECT_EQ(BuildRecordText(*FindRecordFormat("RT-GQLIST"), [&gq](const char* name) { return gq.at(name); }),
+            R"("""""","Pizza 12"",thin","份","1 5")");
 }
 
 TEST(RecordFormat, MissingColumnThrows) {

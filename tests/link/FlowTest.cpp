@@ -204,6 +204,29 @@ TEST(ReadExchange, BridgeFailureGoesOutAsErWithTheProcedureText) {
   EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "登陆", 121, "操作员密码错误")}));
 }
 
+// A row call that fails after earlier ones succeeded is reported with its own text (here
+// none, so the code's), never with the text the procedure gave the first call.
+TEST(ReadExchange, ErCarriesTheFailingCallsOwnText) {
+  TReadSession s;
+  s.rows.rows = PluRows(9);
+  const TReadRowFn rows = s.rows.Fn();
+  int calls = 0;
+  s.handler.SetReadRow([&](const char* kind, int no, std::string& text, int* flag, std::string& strResult) {
+    if (++calls == 5) return 8;  // the first row of frame 2: the dataset is gone
+    if (*flag == -1) strResult = "查询成功";
+    return rows(kind, no, text, flag, strResult);
+  });
+  s.Request(kPlu, {});
+  s.Reply(CMD_OK, 1);
+  s.Silent();  // the "ER"
+  EXPECT_EQ(s.Cycle(), 8);
+  const auto er = s.PcFrames(CMD_ER);
+  ASSERT_EQ(er.size(), 1u);
+  EXPECT_EQ(er[0].payload[0], 8);
+  EXPECT_EQ(er[0].Text(), iErrToStr(8));
+  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "下传菜品信息", 8, iErrToStr(8))}));
+}
+
 TEST(ReadExchange, RefusedWriteIsReportedAndLogged) {
   TReadSession s;
   s.rows.rows = PluRows(1);
@@ -304,6 +327,61 @@ TEST(UploadExchange, FramesAreAcknowledgedWithTheirNumberAndTheResultText) {
   EXPECT_EQ(s.EPosLines(), (std::vector<std::string>{R"("PI1","S01","G1",1,1.00)", R"("PI1","S01","G2",2,2.00)",
                                                      R"("PI2","S01","G3",3,3.00)"}));
   EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(31, "上传入库单", 0, "返回OK")}));
+}
+
+// Record 2 of a frame fails after record 1 was saved: the "ER" carries record 2's own text,
+// or the code's text when the bridge gave none, never record 1's "saved".
+TEST(UploadExchange, ErCarriesTheFailingRecordsOwnText) {
+  struct TCase {
+    const char* text;  // nullptr: the failing call leaves the text alone
+    int code;
+    std::string er;
+  };
+  const TCase cases[] = {{nullptr, 10, iErrToStr(10)}, {"台号不存在", 122, "台号不存在"}, {"", 7, iErrToStr(7)}};
+  for (const TCase& c : cases) {
+    TUploadSession s(0);
+    int calls = 0;
+    s.handler.SetSaveRecord([&](const char*, int, const std::string&, std::string& strResult, bool) {
+      if (++calls == 1) {
+        strResult = "点菜成功";
+        return 0;
+      }
+      if (c.text) strResult = c.text;
+      return c.code;
+    });
+    s.Request(kDelTable, TPayload(16).Text(0, 4, "A01").Text(4, 4, "1001").Text(8, 4, "A02").Text(12, 4, "1001"), 0);
+    s.Silent();
+    EXPECT_EQ(s.Cycle(), c.code);
+    EXPECT_EQ(calls, 2);
+    const auto er = s.PcFrames(CMD_ER);
+    ASSERT_EQ(er.size(), 1u);
+    EXPECT_EQ(er[0].payload[0], c.code);
+    EXPECT_EQ(er[0].Text(), c.er) << c.code;
+  }
+}
+
+// Only the low byte of a code travels: a code that does not fit it must still read as a
+// failure (256 would otherwise be "ER" 0, a success, and 257 "wrong password").
+TEST(UploadExchange, CodesBeyondTheResultByteGoOutAsFailure) {
+  struct TCase {
+    int code;
+    uint8_t sent;
+  };
+  const TCase cases[] = {{256, 255}, {512, 255}, {257, 255}, {-1, 255}, {-256, 255}, {255, 255}, {122, 122}};
+  for (const TCase& c : cases) {
+    TUploadSession s(0);
+    s.saves.failAt = 0;
+    s.saves.code = c.code;
+    s.saves.reply = "";
+    s.Request(kDelTable, TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), 0);
+    s.Silent();
+    EXPECT_EQ(s.Cycle(), c.code);
+    const auto er = s.PcFrames(CMD_ER);
+    ASSERT_EQ(er.size(), 1u);
+    EXPECT_EQ(er[0].payload[0], c.sent) << c.code;
+    EXPECT_EQ(er[0].Text(), iErrToStr(c.code));
+    EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(31, "撤台", c.code, iErrToStr(c.code))}));
+  }
 }
 
 TEST(UploadExchange, FailuresAreAnsweredWithEr) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <ctime>
 
 #include "FakeBridge.h"
@@ -10,6 +11,8 @@
 #include "TermScript.h"
 #include "base/Text.h"
 #include "link/Catalogue.h"
+#include "base/Fields.h"
+#include "bridge/RecordText.h"
 #include "link/RecordPack.h"
 
 namespace qv::test {
@@ -278,6 +281,47 @@ TEST(RequestParams, EveryDecodingRule) {
   TFakeRows rows;
   Pack("RT-BILL", rows, {});
   EXPECT_EQ(rows.textsIn.front(), "");  // no payload, no text
+}
+
+// A terminal's quotes and commas reach the procedure's parameters unchanged.
+TEST(RequestParams, QuotesAndCommasArriveUnchanged) {
+  struct TCase {
+    const char* cmd;
+    TBytes payload;
+    std::string text;
+    std::vector<std::string> fields;
+  };
+  const TCase cases[] = {
+      {"RT-LOGIN", TPayload(22).Text(0, 4, "0001").Text(4, 8, "D\"V").Text(12, 4, "1001").Text(16, 6, "1\"2,3"),
+       R"("0001","D""V","1001","1""2,3")", {"0001", "D\"V", "1001", "1\"2,3"}},
+      {"RT-BILL", TPayload(8).Text(0, 4, "A,1").Text(4, 4, "1001"), R"("A,1","1001")", {"A,1", "1001"}},
+      {"RT-BILL", TPayload(8).Text(0, 4, "A\"").Text(4, 4, "\"\""), R"("A""","""""")", {"A\"", "\"\""}},
+      {"RT-SELL", TPayload(24).Text(0, 20, "B\",1").Text(20, 4, "1001"), R"("B"",1","1001")", {"B\",1", "1001"}},
+      {"R-BILLLIST", TPayload(11).U8(0, 2).Text(1, 10, "S,\"1"), R"(2,"S,""1")", {"2", "S,\"1"}},
+  };
+  for (const TCase& c : cases) {
+    TFakeRows rows;
+    Pack(c.cmd, rows, c.payload);
+    ASSERT_FALSE(rows.textsIn.empty());
+    EXPECT_EQ(rows.textsIn.front(), c.text) << c.cmd;
+    TStringList fields;
+    ASSERT_TRUE(toStrings(Trim(rows.textsIn.front()), &fields));
+    EXPECT_EQ(fields, c.fields) << c.text;
+  }
+}
+
+// What the database holds comes back to the packing unchanged: quotes, commas and blanks
+// inside values survive the record text and its split.
+TEST(RowSplit, RecordTextsRoundTrip) {
+  const std::map<std::string, std::string> row = {
+      {"iRecNo", "3"},       {"cDishCode", "T\"1"}, {"cDishName", "Pizza 12\",thin"}, {"cUnit", "\""},
+      {"cSpec", "a b, c"},   {"fQty", "1 5"},      {"fDbQty", "0"},   {"fPrice", "45,5"},
+      {"iDishFlag", "\"1\""}, {"iGiftFlag", "0"},  {"iDishState", ""}, {"iTempFlag", "1"}, {"bDbUnit", "0"}};
+  const std::string text =
+      BuildRecordText(*FindRecordFormat("RT-BILL"), [&row](const char* name) { return row.at(name); });
+  const std::vector<std::string> expected = {"3", "T\"1", "Pizza 12\",thin", "\"", "a b, c", "1 5", "0",
+                                             "45,5", "\"1\"", "0", "", "1", "0"};
+  EXPECT_EQ(SplitRowText(text), expected) << text;
 }
 
 TEST(RowSplit, DelimitedTextRules) {

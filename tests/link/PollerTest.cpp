@@ -142,6 +142,31 @@ TEST_F(Poll, WaitFromTerminalRestartsTheWait) {
   EXPECT_EQ(exchange.calls.size(), 1u);
 }
 
+// A terminal that answers its grant with "WT" every second, without end, gets the budget
+// the exchanges give a repeated frame: "WT" is honoured for one reply time after the grant,
+// then the cycle ends in 17 and the loop can serve the others.
+TEST_F(Poll, EndlessWaitFromTerminalEndsIn17) {
+  TerminalAnswers(12, kPsw);
+  uint32_t granted = 0;
+  int sent = 0;
+  int timer = 0;
+  rig.port.SetWriteHook([&](const TBytes& b) {
+    if (FrameWord(b.data()) != CMD_GRANT || timer != 0) return;
+    granted = rig.clock.Now();
+    timer = rig.pump.AddTimer(1000, [&] {
+      if (sent >= 60) return;  // a test without the bound still ends
+      ++sent;
+      rig.Receive(TermToPc(12, kPsw, CMD_WT));
+    });
+  });
+  EXPECT_EQ(rig.poller.DealPDACmd(0), 17);
+  rig.pump.StopTimer(timer);
+  EXPECT_GE(rig.clock.Now() - granted, 6000u);
+  EXPECT_LT(rig.clock.Now() - granted, 2 * 6000u);
+  EXPECT_LE(sent, 7);
+  EXPECT_TRUE(exchange.calls.empty());
+}
+
 struct TReplyCase {
   const char* name;
   TBytes request;

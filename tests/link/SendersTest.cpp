@@ -55,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
         TSendCase{"OkEmpty", [](TLink& l) { return l.SendOK(0, 3, ""); }, kPsw, 3, CMD_OK, 0, {}},
         TSendCase{"OkText", [](TLink& l) { return l.SendOK(7, 3, "成功"); }, kPsw, 3, CMD_OK, 7, Gbk("成功")},
         TSendCase{"ErrNoText", [](TLink& l) { return l.SendErr(14, 9, ""); }, kPsw, 9, CMD_ER, 0, {14}},
-        TSendCase{"ErrLowByteOfCode", [](TLink& l) { return l.SendErr(0x12C, 9, "x"); }, kPsw, 9, CMD_ER, 0, {0x2C, 'x'}}),
+        // A code the byte cannot hold goes out as 255, a failure, never as its low byte.
+        TSendCase{"ErrCodeBeyondTheByte", [](TLink& l) { return l.SendErr(0x12C, 9, "x"); }, kPsw, 9, CMD_ER, 0, {0xFF, 'x'}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class TextCut : public ::testing::Test {

@@ -9,6 +9,8 @@
 #include "LinkRig.h"
 #include "TermScript.h"
 #include "link/Catalogue.h"
+#include "base/Text.h"
+#include "base/Fields.h"
 #include "link/UploadExchange.h"
 
 namespace qv::test {
@@ -36,10 +38,10 @@ struct TFrameResult {
 };
 
 TFrameResult Convert(const std::string& cmdName, const TBytes& payload, uint8_t frNo,
-                     TFakeSaves& saves) {
+                     TFakeSaves& saves, int terminal = 12) {
   TLinkRig rig;
   TStru_CHGDATA chg;
-  chg.iPDANo = 12;
+  chg.iPDANo = terminal;
   chg.iFrNo = frNo;
   if (!payload.empty()) std::memcpy(chg.wDataBuf, payload.data(), payload.size());
   chg.iDataLen = static_cast<int32_t>(payload.size());
@@ -118,9 +120,8 @@ TEST(UploadText, EveryRecordLayout) {
       {"W-GATHER", TPayload(60).Text(0, 12, "GA1").Text(22, 30, "G1").Single(52, 1e20f).Money(56, 0),
        R"("GA1","","G1",1.00000002004088E20,0.00)"},
   };
-  OrderHeader() = {};
-  const TBytes header = OrderHeaderBytes(kOpTime);
-  std::memcpy(OrderHeader().data(), header.data(), header.size());
+  TFakeSaves none;
+  ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(kOpTime), 1, none).r, 0);  // terminal 12's order
   for (const TCase& c : cases) {
     TFakeSaves saves;
     const TFrameResult out = Convert(c.cmd, c.rec, 2, saves);
@@ -133,6 +134,65 @@ TEST(UploadText, EveryRecordLayout) {
   }
 }
 
+// Whatever a text field holds (quotes, commas, line breaks) reaches the bridge's fields
+// unchanged: the parameter text escapes it and the bridge's split takes it back. Values
+// without such characters keep the texts above.
+TEST(UploadText, AnyCharacterOfATextFieldArrivesUnchanged) {
+  struct TCase {
+    const char* cmd;
+    TBytes rec;
+    std::string text;
+    std::vector<std::string> fields;
+  };
+  const TCase cases[] = {
+      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A\"1").Text(4, 2, "4").Text(10, 12, "12\",thin").Text(22, 4, "1001"),
+       R"("A""1","4","","12"",thin","1001")", {"A\"1", "4", "", "12\",thin", "1001"}},
+      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A01").Text(10, 12, "AB\r宴\n").Text(22, 4, "1001"),
+       "\"A01\",\"\",\"\",\"AB\r宴\n\",\"1001\"", {"A01", "", "", "AB\r宴\n", "1001"}},
+      {"RT-VIP", TPayload(24).Text(0, 20, "\"a,b\"").Text(20, 4, "1001"), R"("""a,b""","1001")",
+       {"\"a,b\"", "1001"}},
+      // The two bare fields of a discount are written quoted only when they must be.
+      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, '"').Text(5, 2, ",1").Text(7, 3, "P01").Text(10, 4, "1001"),
+       R"("A01","""",",1","P01","1001")", {"A01", "\"", ",1", "P01", "1001"}},
+      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, ',').Text(5, 2, "9").Text(7, 3, "P01").Text(10, 4, "1001"),
+       R"("A01",",",9,"P01","1001")", {"A01", ",", "9", "P01", "1001"}},
+      {"RT-SETPSW", TPayload(16).Text(0, 4, "1001").Text(4, 6, "\"\"\"").Text(10, 6, "a\",\"b"),
+       R"("""""""","a"",""b","1001")", {"\"\"\"", "a\",\"b", "1001"}},
+  };
+  for (const TCase& c : cases) {
+    TFakeSaves saves;
+    const TFrameResult out = Convert(c.cmd, c.rec, 2, saves);
+    EXPECT_EQ(out.r, 0) << c.cmd;
+    ASSERT_EQ(saves.saved.size(), 1u) << c.cmd;
+    EXPECT_EQ(saves.saved[0].text, c.text) << c.cmd;
+    TStringList fields;
+    ASSERT_TRUE(toStrings(Trim(saves.saved[0].text), &fields));
+    EXPECT_EQ(fields, c.fields) << c.text;
+  }
+}
+
+// An order with a quote and a comma in its memo and in a temporary dish's name.
+TEST(UploadText, OrderWithQuotesKeepsEveryParameterInPlace) {
+  TFakeSaves saves;
+  TPayload header;
+  header.b = OrderHeaderBytes(kOpTime);
+  header.Text(8, 14, std::string("12\",thin") + std::string(6, '\0'));
+  ASSERT_EQ(Convert("RT-MEMU", header, 1, saves, 41).r, 0);
+  const TBytes dish = TPayload(57).U8(0, 1).Text(1, 5, "T0001").Text(6, 20, "Pizza 12\",thin").Text(26, 4, "份")
+                          .Single(40, 1).Money(48, 4500).U8(55, 1);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 41).r, 0);
+  ASSERT_EQ(saves.saved.size(), 1u);
+  TStringList f;
+  ASSERT_TRUE(toStrings(Trim(saves.saved[0].text), &f));
+  ASSERT_EQ(f.size(), 22u) << saves.saved[0].text;
+  EXPECT_EQ(f[2], "12\",thin");
+  EXPECT_EQ(f[3], "5");
+  EXPECT_EQ(f[11], "Pizza 12\",thin");
+  EXPECT_EQ(f[12], "份");
+  EXPECT_EQ(f[16], "45");
+  EXPECT_EQ(f[20], "1");
+}
+
 TEST(UploadText, OrderTimes) {
   EXPECT_EQ(SecondsToOpTime(0), "19800101000000");
   EXPECT_EQ(SecondsToOpTime(kOpTime), "20261210123456");
@@ -143,13 +203,36 @@ TEST(UploadText, OrderTimes) {
 
 TEST(UploadFrame, HeaderFrameIsKeptAndSavesNothing) {
   TFakeSaves saves;
-  OrderHeader() = {};
+  ClearOrderHeaders();
+  EXPECT_FALSE(KeptOrderHeader(12).has_value());
   TBytes header = OrderHeaderBytes(kOpTime);
   EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, 0);
   EXPECT_TRUE(saves.saved.empty());
-  EXPECT_EQ(TBytes(OrderHeader().begin(), OrderHeader().end()), header);
+  const auto kept = KeptOrderHeader(12);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(TBytes(kept->begin(), kept->end()), header);
   header.push_back(0);  // 41 bytes
   EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, 9);
+}
+
+// Terminals order side by side: each dish frame goes with its own terminal's header, and a
+// terminal that sent none has nothing to go with.
+TEST(UploadFrame, OrderHeaderIsKeptPerTerminal) {
+  const TBytes dish = TPayload(57).U8(0, 1).Text(1, 5, "00101").Single(40, 1).Money(48, 100);
+  const TBytes header31 = OrderHeaderBytes(kOpTime);
+  TPayload other;
+  other.b = header31;
+  const TBytes header33 = other.Text(0, 4, "B07").Text(4, 4, "2002");
+  TFakeSaves saves;
+  ASSERT_EQ(Convert("RT-MEMU", header31, 1, saves, 31).r, 0);
+  EXPECT_EQ(Convert("RT-MEMU", dish, 2, saves, 32).r, 9);
+  EXPECT_TRUE(saves.saved.empty());
+  ASSERT_EQ(Convert("RT-MEMU", header33, 1, saves, 33).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 31).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 33).r, 0);
+  ASSERT_EQ(saves.saved.size(), 2u);
+  EXPECT_EQ(saves.saved[0].text.rfind(R"("A01","1001","不要辣")", 0), 0u) << saves.saved[0].text;
+  EXPECT_EQ(saves.saved[1].text.rfind(R"("B07","2002","不要辣")", 0), 0u) << saves.saved[1].text;
 }
 
 TEST(UploadFrame, LastRecordOfTheLastFrame) {
@@ -185,8 +268,7 @@ TEST(UploadFrame, Failures) {
   {
     // An order time before 1980 cannot be converted: the frame is abandoned.
     TFakeSaves saves;
-    const TBytes header = OrderHeaderBytes(-1);
-    std::memcpy(OrderHeader().data(), header.data(), header.size());
+    ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(-1), 1, saves).r, 0);
     EXPECT_EQ(Convert("RT-MEMU", TBytes(57, 0), 0, saves).r, 5);
     EXPECT_TRUE(saves.saved.empty());
     EXPECT_NE(home.ErrLogText().find("DT_Seconds Error:-1"), std::string::npos);

@@ -5,11 +5,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 
 namespace qv::test {
 
@@ -188,6 +190,58 @@ void SocketRelay::Run() {
     }
   }
   for (const auto& [fd, other] : peer) close(fd);
+}
+
+namespace {
+
+// Runs a shell command; its standard output, or throws when it fails.
+std::string Shell(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) throw std::runtime_error("cannot run: " + cmd);
+  char buf[512];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  if (pclose(p) != 0) throw std::runtime_error("failed: " + cmd);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+const std::string kFixture = std::string(QV_SOURCE_DIR) + "/scripts/pg-fixture";
+
+}  // namespace
+
+PrivateServer::PrivateServer() {
+  char tmpl[] = "/tmp/qv-pgs-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+  dir_ = tmpl;
+  Shell("chmod 755 " + dir_);
+  try {
+    conn_ = Shell("bash " + kFixture + " start " + dir_ + " 2>/dev/null");
+  } catch (...) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+    throw;
+  }
+}
+
+PrivateServer::~PrivateServer() {
+  try {
+    Stop();
+  } catch (...) {
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+void PrivateServer::Stop() { Shell("bash " + kFixture + " stop " + dir_ + " 2>/dev/null"); }
+
+void PrivateServer::Start() {
+  // The fixture creates clusters; starting an existing one is pg_ctl's job, run as the
+  // cluster's owner and found where the fixture finds it.
+  Shell("d=" + dir_ + "; bin=$(dirname \"$(readlink -f \"$(command -v pg_ctl || echo /nonexistent)\")\"); "
+        "[ -x \"$bin/postgres\" ] || bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1); "
+        "run=; [ \"$(id -u)\" -eq 0 ] && run=\"runuser -u $(stat -c %U $d/data) --\"; "
+        "$run \"$bin/pg_ctl\" -D $d/data -l $d/server.log -w -t 60 -s start >/dev/null 2>&1");
 }
 
 void CreateRecorder(SqlSession& demo, SqlSession& db, const std::string& name) {

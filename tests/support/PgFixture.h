@@ -76,6 +76,22 @@ class SocketRelay {
   std::atomic<bool> stopped_{false};
 };
 
+// A PostgreSQL server of its own (scripts/pg-fixture, with the demo database), for tests
+// that stop and start the server itself. Stopped and removed at the end.
+class PrivateServer {
+ public:
+  PrivateServer();  // throws std::runtime_error when the server cannot be set up
+  ~PrivateServer();
+  PrivateServer(const PrivateServer&) = delete;
+  PrivateServer& operator=(const PrivateServer&) = delete;
+  const std::string& ConnStr() const { return conn_; }
+  void Stop();   // fast shutdown: every session is cut, new ones are refused
+  void Start();  // the same cluster again
+
+ private:
+  std::string dir_, conn_;
+};
+
 // Creates procedure `name` in db with the same signature as the demo database's
 // procedure of that name; it records every argument (as text, in JSON) in table calls
 // and, when it has a result cursor, opens it empty.

@@ -102,10 +102,13 @@ TfrmMain::TfrmMain(IDbService& db, bool headless, QWidget* parent)
   }, BridgeReadRow());
   OpLog().SetView(this);
   for (const TOpLogRow& row : OpLog().Rows()) RowAdded(row);
+  // A request that found the link down has checked it at once: show what it found.
+  db_.SetLinkCheckedHook([this] { SetNetState(); });
   FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
+  db_.SetLinkCheckedHook({});
   OpLog().SetView(nullptr);
   tmrCheck->stop();
   tmrLink->stop();

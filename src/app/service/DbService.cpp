@@ -21,6 +21,7 @@ class TBridgeDbService : public IDbService {
   bool GetDbLinked() override { return qv::GetDbLinked(); }
   void SetDbLinked(bool linked) override { qv::SetDbLinked(linked); }
   void FreeDataSetLink() override { qv::FreeDataSetLink(); }
+  void SetLinkCheckedHook(std::function<void()> hook) override { qv::SetLinkCheckedHook(std::move(hook)); }
 };
 
 }  // namespace

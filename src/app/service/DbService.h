@@ -1,6 +1,7 @@
 #pragma once
 // What the service needs of the database layer: the connection string, connect, the link
 // check, the connection test, the linked flag and the idle-pool sweep.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,8 @@ class IDbService {
   virtual bool GetDbLinked() = 0;
   virtual void SetDbLinked(bool linked) = 0;
   virtual void FreeDataSetLink() = 0;
+  // Called after each link check that a request ran at once on finding the link down.
+  virtual void SetLinkCheckedHook(std::function<void()>) {}
 };
 
 // The bridge's data module (created here, before the window).

@@ -72,7 +72,9 @@ class TFakeDb : public IDbService {
   bool GetDbLinked() override { return linked; }
   void SetDbLinked(bool l) override { linked = l; }
   void FreeDataSetLink() override { ++sweeps; }
+  void SetLinkCheckedHook(std::function<void()> h) override { linkChecked = std::move(h); }
 
+  std::function<void()> linkChecked;
   bool linked = false;
   bool connectOk = false;
   bool checkOk = true;

@@ -582,6 +582,21 @@ TEST_F(MainWindow, LinkWatchCountsFailuresAndResetsOnSuccess) {
             QStringLiteral("连接数据库失败!系统自动连接失败次数:1"));
 }
 
+// A request's own link check (run when it found the link down) shows its finding at once,
+// not at the link timer's next tick.
+TEST_F(MainWindow, LinkCheckOfARequestIsShown) {
+  Make();
+  ASSERT_TRUE(db.linkChecked);
+  db.linked = true;
+  db.linkChecked();
+  EXPECT_EQ(frm->stat1Panel[3]->text(), QStringLiteral("正常"));
+  db.linked = false;
+  db.linkChecked();
+  EXPECT_EQ(frm->stat1Panel[3]->text(), QStringLiteral("断开"));
+  frm.reset();
+  EXPECT_FALSE(db.linkChecked) << "a window that is gone is not called";
+}
+
 TEST_F(MainWindow, ShowingConnectsWhenNotLinked) {
   Make();
   EXPECT_EQ(db.connects, 0);
