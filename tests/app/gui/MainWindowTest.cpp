@@ -136,13 +136,6 @@ TEST_F(MainWindow, ServiceStateTable) {
   frm->Service().SetServiceState(0);
 }
 
-std::vector<uint8_t> BaseInfo(const std::string& ver, int32_t id) {
-  std::vector<uint8_t> d(144, 0);
-  std::copy(ver.begin(), ver.end(), d.begin());
-  for (int i = 0; i < 4; ++i) d[16 + i] = static_cast<uint8_t>(static_cast<uint32_t>(id) >> (8 * i));
-  return d;
-}
-
 TEST_F(MainWindow, StartSequenceTalksToTheBaseStation) {
   struct {
     int channelNo;
@@ -178,42 +171,6 @@ TEST_F(MainWindow, StartSequenceTalksToTheBaseStation) {
     EXPECT_TRUE(frm->btnStartOrStop->isEnabled());
     frm.reset();
   }
-}
-
-TEST_F(MainWindow, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
-  TPtyStation station;
-  Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
-  ASSERT_TRUE(frm->Service().tmrCheck->isActive());
-  auto has = [&station](uint16_t word) {
-    for (uint16_t w : station.TermWords())
-      if (w == word) return true;
-    return false;
-  };
-  // The watch runs inside the loop's waits: once open polls arrive it marks the database as
-  // busy, so the next nested check tick must send the "WT" keep-alive; then it stops.
-  bool done = false;
-  int passes = 0;
-  QTimer watch;
-  watch.setInterval(20);
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    ++passes;
-    if (done) return;
-    if (has(CMD_POLL) && !frm->Service().Link().bDataBusy) {
-      EXPECT_FALSE(frm->Service().Poller().bPollIdle) << "the loop is running";
-      frm->Service().Link().bDataBusy = true;
-      frm->Service().Link().BusyTick = frm->Service().Link().GetTickCount() - 5000;
-    }
-    if (has(CMD_WT) || passes > 500) {
-      frm->mniStopClick();
-      done = true;
-    }
-  });
-  watch.start();
-  while (!done || !frm->Service().Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  EXPECT_TRUE(has(CMD_POLL));
-  EXPECT_TRUE(has(CMD_WT)) << "nested check ticks were not delivered";
-  frm->Service().Link().bDataBusy = false;
-  EXPECT_FALSE(frm->Service().tmrCheck->isActive());
 }
 
 TEST_F(MainWindow, DownloadButtonsComeBackWithTheServiceState) {
@@ -336,20 +293,6 @@ TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
   EXPECT_TRUE(frm->Service().AutoRunFlag);
   EXPECT_EQ(frm->Service().Link().iSendErrCount, 0);
   EXPECT_TRUE(frm->mniStart->isEnabled());
-}
-
-TEST_F(MainWindow, PortLibraryChoosesThePort) {
-  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), 77);
-  Make();  // CommNo names another port
-  EXPECT_EQ(frm->Service().cmPDA.CommName(), "//./COM77");
-  EXPECT_EQ(frm->Service().cmPDA.BaudRate(), 115200u);
-  frm.reset();
-  std::filesystem::remove(Path("libextrares.so"));
-  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), -1) << "no export";
-  Make();
-  EXPECT_EQ(frm->Service().cmPDA.CommName(), "/nonexistent/qv-tty");
 }
 
 TEST_F(MainWindow, MenusOpenTheirDialogs) {
@@ -596,15 +539,6 @@ TEST_F(MainWindow, ShowingConnectsWhenNotLinked) {
   frm->hide();
   frm->show();
   EXPECT_EQ(db.connects, 2) << "already linked";
-}
-
-TEST_F(MainWindow, NetworkErrorDropsTheLink) {
-  Make();
-  db.linked = true;
-  frm->Service().aplctnvnts1Exception("Some other failure");
-  EXPECT_TRUE(db.linked);
-  frm->Service().aplctnvnts1Exception("[DBNETLIB][ConnectionWrite (send()).]一般性网络错误。请检查网络文档。");
-  EXPECT_FALSE(db.linked);
 }
 
 TEST_F(MainWindow, AutomaticRestartWaitsForTheActiveWindow) {
