@@ -326,8 +326,8 @@ TEST_F(ServiceProcess, HeadlessLoadsNoDisplayPlatform) {
   EXPECT_EQ(svc->Output().find("platform plugin"), std::string::npos) << svc->Output();
 }
 
-// A signal while the start sequence still waits for the base station (the window's
-// constructor pumps events then) is kept until the program can act on it.
+// A signal while the start sequence still waits for the base station (it pumps events
+// then) is kept until the program can act on it.
 TEST_F(ServiceProcess, SignalDuringTheStartSequenceIsNotLost) {
   // A base station that never answers: each of its three commands waits out its time.
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -19,7 +19,7 @@ class IDbService {
   virtual void FreeDataSetLink() = 0;
 };
 
-// The bridge's data module (created here, before the window).
+// The bridge's data module (created here, before the service).
 std::unique_ptr<IDbService> MakeDbService();
 
 }  // namespace qv
