@@ -1,6 +1,5 @@
-// quorvex: the service program. "--headless" runs it without a desktop: the window stays
-// hidden and the operation log goes to standard output. SIGINT or SIGTERM end it cleanly in
-// both modes.
+// quorvex: the service program. "--headless" runs the service without a desktop: no window,
+// the operation log on standard output. SIGINT or SIGTERM end it cleanly in both modes.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include "base/Settings.h"
 #include "app/service/DbService.h"
 #include "app/gui/QvApplication.h"
+#include "app/service/Headless.h"
 #include "app/service/SignalStop.h"
 #include "app/service/SingleInstance.h"
 #include "app/gui/uMain.h"
@@ -25,9 +25,7 @@ bool HasArg(int argc, char** argv, const char* arg) {
 int main(int argc, char** argv) {
   qv::LoadSysSet();
   if (!qv::AcquireSingleInstance(qv::InstanceLockPath())) return 0;  // one copy only
-
-  const bool headless = HasArg(argc, argv, "--headless");
-  if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (HasArg(argc, argv, "--headless")) return qv::RunHeadless(argc, argv);
 
   qv::TQvApplication app(argc, argv);
   app.setApplicationName("quorvex");
@@ -36,9 +34,9 @@ int main(int argc, char** argv) {
 
   qv::TSignalStop signalStop;
   std::unique_ptr<qv::IDbService> db = qv::MakeDbService();
-  qv::TfrmMain frmMain(*db, headless);
+  qv::TfrmMain frmMain(*db);
   app.setWindowIcon(frmMain.windowIcon());
-  app.OnException = [&frmMain](const std::string& message) { frmMain.aplctnvnts1Exception(message); };
+  app.OnException = [&frmMain](const std::string& message) { frmMain.Service().aplctnvnts1Exception(message); };
   // exit, not quit: quit first asks every window to close, and the window only hides.
   QObject::connect(&frmMain, &qv::TfrmMain::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
   QObject::connect(&signalStop, &qv::TSignalStop::stopRequested, &frmMain, [&frmMain](int signo) {
@@ -46,11 +44,7 @@ int main(int argc, char** argv) {
     frmMain.EndBySignal();
   });
   signalStop.Arm();
-  if (headless) {
-    frmMain.FormShow();
-  } else {
-    frmMain.show();
-  }
+  frmMain.show();
   const int rc = app.exec();
   app.OnException = nullptr;
   return rc;

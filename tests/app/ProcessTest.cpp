@@ -229,12 +229,12 @@ class ServiceProcess : public ::testing::Test {
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
   }
-  std::unique_ptr<TChild> StartService(bool headless) {
+  std::unique_ptr<TChild> StartService(bool headless, const std::string& platform = "offscreen") {
     std::vector<std::string> argv{QV_QUORVEX};
     if (headless) argv.push_back("--headless");
     return std::make_unique<TChild>(
         argv,
-        std::vector<std::string>{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=offscreen"},
+        std::vector<std::string>{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=" + platform},
         true);
   }
 
@@ -314,8 +314,20 @@ TEST_F(ServiceProcess, PortThatCannotOpenIsReportedAndTheProgramStillStops) {
   EXPECT_EQ(svc->Output().find("关闭串口成功!"), std::string::npos) << "nothing was open";
 }
 
-// A signal while the start sequence still waits for the base station (the window's
-// constructor pumps events then) is kept until the program can act on it.
+// Without a window there is no display platform to load: a platform that does not exist
+// would end a program that asks for one at once.
+TEST_F(ServiceProcess, HeadlessLoadsNoDisplayPlatform) {
+  WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true, "no-such-platform");
+  ASSERT_TRUE(svc->Started());
+  EXPECT_TRUE(svc->WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+  EXPECT_EQ(svc->Output().find("platform plugin"), std::string::npos) << svc->Output();
+}
+
+// A signal while the start sequence still waits for the base station (it pumps events
+// then) is kept until the program can act on it.
 TEST_F(ServiceProcess, SignalDuringTheStartSequenceIsNotLost) {
   // A base station that never answers: each of its three commands waits out its time.
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

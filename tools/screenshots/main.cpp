@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     // Pictures of a service that did not start would show an error, not the program at work.
     if (frm.btnStartOrStop->property("tag").toInt() != 1)
       throw std::runtime_error("the service did not start: " + frm.stat1Panel[1]->text().toStdString());
-    app.OnException = [&frm](const std::string& message) { frm.aplctnvnts1Exception(message); };
+    app.OnException = [&frm](const std::string& message) { frm.Service().aplctnvnts1Exception(message); };
     WriteOrderingLog();
     frm.show();
 
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
       }
     };
 
-    const std::vector<std::string> posNos = frm.PosNoList();  // the dialog keeps a reference
+    const std::vector<std::string> posNos = frm.Service().PosNoList();  // the dialog keeps a reference
     std::unique_ptr<qv::TfrmPosSet> posSet;
     std::unique_ptr<qv::TfrmCommSet> commSet;
     std::unique_ptr<qv::TfrmOtherSet> otherSet;
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     steps.Add([&] {
       save(downSet.get(), "downset.png");
       downSet->close();
-      frm.ShutDown();
+      frm.Service().ShutDown();
       // Not quit(): that asks every window to close, and the service window only hides.
       QCoreApplication::exit(0);
     });

@@ -16,30 +16,22 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <exception>
 
-#include "base/IniFile.h"
 #include "base/Logging.h"
 #include "base/Settings.h"
 #include "base/Text.h"
-#include "app/service/ExchangeWiring.h"
-#include "app/service/QtCommDispatcher.h"
 #include "app/service/QtPump.h"
-#include "app/gui/QvApplication.h"
 #include "app/gui/MsgBox.h"
 #include "app/service/ServiceUtil.h"
 #include "app/gui/uCommSet.h"
 #include "app/gui/uDownSet.h"
 #include "app/gui/uOtherSet.h"
 #include "app/gui/uPosSet.h"
-#include "link/BaseStation.h"
 #include "link/Download.h"
-#include "base/ResultCodes.h"
 
 namespace qv {
 namespace {
@@ -61,12 +53,6 @@ QIcon AppIcon() {
   return QIcon(pm);
 }
 
-// One line on standard output for a run without a desktop.
-void Echo(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
-  std::fflush(stdout);
-}
-
 QString Replace(const QString& caption, bool stocktaking) {
   QString s = caption;
   if (stocktaking) s.replace(QStringLiteral("点菜宝"), QStringLiteral("盘点机"));
@@ -75,45 +61,25 @@ QString Replace(const QString& caption, bool stocktaking) {
 
 }  // namespace
 
-TfrmMain::TfrmMain(IDbService& db, bool headless, QWidget* parent)
-    : QMainWindow(parent),
-      cmPDA(QtCommDispatcher()),
-      db_(db),
-      port_(cmPDA),
-      poller_(link_, *this, *this),
-      headless_(headless) {
+TfrmMain::TfrmMain(IDbService& db, QWidget* parent) : QMainWindow(parent), db_(db) {
   BuildUi();
-  DesignBasePort(cmPDA, false);
-  cmPDA.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) {
-    link_.OnReceiveData(data, len);
-  };
-  link_.SetPort(&port_);
-  link_.SetPump(&QtPump());
-  exchange_ = MakeExchangeHandler(link_);
-  poller_.SetExchangeHandler(exchange_.get());
-  poller_.SetClearLastBillNo(ClearLastBillNoHook());
-  download_ = std::make_unique<TDownload>(link_, poller_, [this] {
-    std::vector<int> checked;
-    for (int i = 0; i < lvPosList->topLevelItemCount(); ++i) {
-      const QTreeWidgetItem* item = lvPosList->topLevelItem(i);
-      if (item->checkState(0) == Qt::Checked) checked.push_back(StrToIntDef(S(item->text(0)), 0));
-    }
-    return checked;
-  }, BridgeReadRow());
-  OpLog().SetView(this);
-  for (const TOpLogRow& row : OpLog().Rows()) RowAdded(row);
-  // A request that found the link down has checked it at once: show what it found.
-  db_.SetLinkCheckedHook([this] { SetNetState(); });
+  // A child, so that its timers are found among the window's components by their names.
+  service_ = std::make_unique<TService>(db_, *this, this);
   FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
-  db_.SetLinkCheckedHook({});
-  OpLog().SetView(nullptr);
-  tmrCheck->stop();
-  tmrLink->stop();
   trayIcon->hide();
-  cmPDA.StopComm();
+  service_.reset();  // stops the timers and closes the port while the views still exist
+}
+
+std::vector<int> TfrmMain::CheckedTerminals() {
+  std::vector<int> checked;
+  for (int i = 0; i < lvPosList->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = lvPosList->topLevelItem(i);
+    if (item->checkState(0) == Qt::Checked) checked.push_back(StrToIntDef(S(item->text(0)), 0));
+  }
+  return checked;
 }
 
 void TfrmMain::BuildUi() {
@@ -320,15 +286,6 @@ void TfrmMain::BuildUi() {
     if (r == QSystemTrayIcon::DoubleClick) ToggleVisible();
   });
 
-  tmrCheck = new QTimer(this);
-  tmrCheck->setObjectName("tmrCheck");
-  tmrCheck->setInterval(500);
-  connect(tmrCheck, &QTimer::timeout, this, [this] { OnCheckTimeout(); });
-  tmrLink = new QTimer(this);
-  tmrLink->setObjectName("tmrLink");
-  tmrLink->setInterval(30000);
-  connect(tmrLink, &QTimer::timeout, this, [this] { tmrLinkTimer(); });
-
   // 660 by 556 client pixels below the menu, fixed, centred on the desktop.
   setFixedSize(660, 556 + mmMain->sizeHint().height());
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -338,16 +295,13 @@ void TfrmMain::BuildUi() {
 }
 
 void TfrmMain::FormCreate() {
-  LoadPosListFile();
   setWindowTitle(Q(SysSet().AppTitle) + "-" + kVersion);
   pnlState->setText(Q(SysSet().AppTitle));
   ApplyMode();
   bExitFlag = false;
   // Shown even when no tray is there yet: Qt docks the icon once a tray appears.
-  if (!headless_) trayIcon->show();
-  SetServiceState(0);
-  if (mniStart->isEnabled()) mniStartClick();
-  tmrLink->start();
+  trayIcon->show();
+  service_->FormCreate();  // the terminal list, the start, the link watch
 }
 
 void TfrmMain::ApplyMode() {
@@ -374,17 +328,13 @@ void TfrmMain::SetServiceState(int code) {
   // A restart during a download leaves its controls alone: its stop button must stay
   // usable, and a second download must not start inside the first. They follow the
   // service state when the download ends.
-  if (!downloading_) {
+  if (!service_->Downloading()) {
     for (QAction* a : {mniDown, mniDownSet}) a->setEnabled(running);
     btnDownSet->setEnabled(running);
     btnDown->setEnabled(running);
     btnStopDown->setEnabled(false);
     mniStopDown->setEnabled(false);
   }
-  if (running)
-    tmrCheck->start();
-  else
-    tmrCheck->stop();
   for (QLabel* l : {lblChannel, lblVerInf, lblBaseNo}) l->setVisible(running);
   btnStartOrStop->setText(running ? QStringLiteral("停止服务") : QStringLiteral("启动服务"));
   btnStartOrStop->setProperty("tag", running ? 1 : 0);
@@ -393,54 +343,10 @@ void TfrmMain::SetServiceState(int code) {
 void TfrmMain::ShowStatus(const QString& text) {
   stat1Panel[1]->setText(text);
   stat1Panel[1]->repaint();
-  if (headless_) Echo(S(text));
 }
 
-void TfrmMain::SetNetState() {
-  const QString before = stat1Panel[3]->text();
-  if (db_.GetDbLinked()) {
-    stat1Panel[3]->setText(QStringLiteral("正常"));
-    iLinkFailCount = 0;
-  } else {
-    stat1Panel[3]->setText(QStringLiteral("断开"));
-  }
-  // Without a window the journal is the status bar: each change of the link, once.
-  if (headless_ && stat1Panel[3]->text() != before) Echo(S(stat1Panel[2]->text() + " " + stat1Panel[3]->text()));
-}
-
-void TfrmMain::mniStartClick() {
-  try {
-    const int ext = GetExtComPort();
-    std::string name = ext != -1 ? "COM" + std::to_string(ext) : ReadCommNo();
-    const int channel = ReadChannelNo();
-    name = ServicePortName(name);
-    cmPDA.SetCommName(name);
-    cmPDA.SetBaudRate(115200);
-    const int r = cmPDA.StartComm();
-    if (r == 1) {
-      lblChannel->clear();
-      if (channel != 0) SetBaseChannel(static_cast<uint8_t>(channel));
-      const int c = ReadBaseChannel();
-      if (c != 0) lblChannel->setText(QString::number(c));
-      ReadBaseInfo();
-      cmPDA.SetDtrControl(TDtrControl::DtrDisable);
-      AutoRunFlag = false;
-    }
-    link_.SetPort(&port_);
-    SetServiceState(r);
-    ShowStatus(Q(GetStartCommMsg(r)));
-  } catch (...) {
-    WriteErrLog("mniStartClick except:" + ExceptionText(std::current_exception()));
-  }
-}
-
-void TfrmMain::mniStopClick() {
-  try {
-    cmPDA.StopComm();
-    SetServiceState(0);
-    ShowStatus(QStringLiteral("关闭串口成功!"));
-  } catch (...) {
-  }
+void TfrmMain::SetNetState(bool linked) {
+  stat1Panel[3]->setText(linked ? QStringLiteral("正常") : QStringLiteral("断开"));
 }
 
 void TfrmMain::btnStartOrStopClick() {
@@ -455,84 +361,28 @@ void TfrmMain::btnStartOrStopClick() {
   btnStartOrStop->setEnabled(true);
 }
 
-int TfrmMain::SetBaseChannel(uint8_t channel) {
-  try {
-    return TBaseStation(link_, true, &poller_.bPollIdle).SetBaseChannel(channel);
-  } catch (...) {
-    WriteErrLog("SetBaseChannel except:" + ExceptionText(std::current_exception()));
-  }
-  return 0;
+void TfrmMain::ShowBaseChannel(int channel) {
+  if (channel == 0)
+    lblChannel->clear();
+  else
+    lblChannel->setText(QString::number(channel));
 }
 
-int TfrmMain::ReadBaseChannel() {
-  try {
-    return TBaseStation(link_, true, &poller_.bPollIdle).ReadBaseChannel();
-  } catch (...) {
-    WriteErrLog("ReadBaseChannel except:" + ExceptionText(std::current_exception()));
-  }
-  return 0;
+void TfrmMain::ClearBaseInfo() {
+  lblVerInf->hide();
+  lblVerInf->clear();
+  lblBaseNo->hide();
+  lblBaseNo->clear();
 }
 
-bool TfrmMain::ReadBaseInfo() {
-  try {
-    lblVerInf->hide();
-    lblVerInf->clear();
-    lblBaseNo->hide();
-    lblBaseNo->clear();
-    TBaseInfo info;
-    if (!TBaseStation(link_, true, &poller_.bPollIdle).ReadBaseInfo(info)) return false;
-    SysSet().iBaseStationID = info.iStationNo;
-    lblVerInf->setText(Q(info.strVersion));
-    lblBaseNo->setText(QString::number(info.iStationNo));
-    DataLinkIni().WriteInteger("SysSet", "iBaseStationID", info.iStationNo);
-    lblVerInf->show();
-    lblBaseNo->show();
-    return true;
-  } catch (...) {
-    WriteErrLog("ReadBaseInfo except:" + ExceptionText(std::current_exception()));
-  }
-  return false;
-}
-
-bool TfrmMain::IsCheckTimerEnabled() { return tmrCheck->isActive(); }
-
-void TfrmMain::OnCheckTimeout() {
-  // The loop runs from a posted call, not inside the timer event: Qt does not deliver a
-  // timer's ticks while its own handler runs, and the nested ticks carry the keep-alive.
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        if (tmrCheck->isActive()) poller_.tmrCheckTimer();
-      },
-      Qt::QueuedConnection);
-}
-
-void TfrmMain::tmrLinkTimer() {
-  try {
-    if (AutoRunFlag && mniStart->isEnabled() && IsMainFormActive()) mniStartClick();
-    db_.FreeDataSetLink();
-    if (db_.GetDbLinked()) {
-      if (!db_.CheckDbLink()) {
-        db_.SetDbLinked(false);
-        SetNetState();
-      }
-    } else {
-      const std::string s = db_.GetConnectionString();
-      if (db_.TestLinkString(s) && db_.ConnectDatabase(s)) {
-        SetNetState();
-      } else {
-        ++iLinkFailCount;
-        WriteLvLog(0, "系统提示", "连接数据库失败!系统自动连接失败次数:" + std::to_string(iLinkFailCount),
-                   true);
-      }
-    }
-  } catch (...) {
-    WriteErrLog("tmrLinkTimer except:" + ExceptionText(std::current_exception()));
-  }
+void TfrmMain::ShowBaseInfo(const std::string& version, int number) {
+  lblVerInf->setText(Q(version));
+  lblBaseNo->setText(QString::number(number));
+  lblVerInf->show();
+  lblBaseNo->show();
 }
 
 bool TfrmMain::IsMainFormActive() const {
-  if (headless_) return true;
   return isVisible() && !isMinimized() && QApplication::activeWindow() == this;
 }
 
@@ -571,44 +421,19 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  ShutDown();
+  service_->ShutDown();
   event->accept();
   emit exitConfirmed();
 }
 
-void TfrmMain::ShutDown() {
-  tmrCheck->stop();
-  tmrLink->stop();
-  try {
-    cmPDA.StopComm();
-  } catch (...) {
-  }
-}
-
 void TfrmMain::EndBySignal() {
-  if (btnStartOrStop->property("tag").toInt() == 1) mniStopClick();
-  ShutDown();
+  service_->EndBySignal();
   emit exitConfirmed();
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!event->spontaneous()) FormShow();
-}
-
-void TfrmMain::FormShow() {
-  try {
-    if (!db_.GetDbLinked()) {
-      db_.ConnectDatabase(db_.GetConnectionString());
-      SetNetState();
-    }
-  } catch (...) {
-    WriteErrLog("FormShow except:" + ExceptionText(std::current_exception()));
-  }
-}
-
-void TfrmMain::aplctnvnts1Exception(const std::string& message) {
-  if (IsNetworkErrorText(message)) db_.SetDbLinked(false);
+  if (!event->spontaneous()) service_->FormShow();
 }
 
 void TfrmMain::mniHelpClick() {
@@ -619,7 +444,7 @@ void TfrmMain::mniHelpClick() {
 }
 
 void TfrmMain::mniBaseSetClick() {
-  AutoRunFlag = false;
+  service_->AutoRunFlag = false;
   TfrmCommSet dlg(QtPump(), this);
   dlg.exec();
 }
@@ -635,27 +460,14 @@ void TfrmMain::mniDownSetClick() {
 }
 
 void TfrmMain::btnDownClick() {
-  if (!download_ || downloading_) return;
-  downloading_ = true;
-  // A download clicked inside a running polling loop must not mark the loop as ended.
-  const bool pollIdle = poller_.bPollIdle;
-  poller_.bPollIdle = false;
+  if (!service_->Download() || service_->Downloading()) return;
   btnDown->setEnabled(false);
   btnStopDown->setEnabled(true);
   mniStopDown->setEnabled(true);
   btnDownSet->setEnabled(!btnDownSet->isEnabled());
   mniDownSet->setEnabled(!mniDownSet->isEnabled());
   mniDown->setEnabled(!mniDown->isEnabled());
-  download_->bStopDown = false;
-  try {
-    // A copy: saving the download dialog meanwhile changes the next download, not this one.
-    const std::string transData = SysSet().TransData;
-    download_->Run(transData, SysSet().Broadcast);
-  } catch (...) {
-    WriteErrLog("btnDownClick except:" + ExceptionText(std::current_exception()));
-  }
-  downloading_ = false;
-  poller_.bPollIdle = pollIdle;
+  service_->RunDownload();
   // The service may have been stopped meanwhile: the controls follow its state.
   const bool running = btnStartOrStop->property("tag").toInt() == 1;
   btnDown->setEnabled(running);
@@ -664,11 +476,10 @@ void TfrmMain::btnDownClick() {
   btnDownSet->setEnabled(running);
   mniDownSet->setEnabled(running);
   mniDown->setEnabled(running);
-  download_->bStopDown = false;
 }
 
 void TfrmMain::btnStopDownClick() {
-  if (download_) download_->bStopDown = true;
+  if (TDownload* download = service_->Download()) download->bStopDown = true;
 }
 
 // --- terminal list ---
@@ -682,36 +493,23 @@ void TfrmMain::AddPosRow(const std::string& no, const std::string& ver) {
   item->setCheckState(0, Qt::Unchecked);
 }
 
-void TfrmMain::LoadPosListFile() {
-  try {
-    posNoList_.clear();
-    lvPosList->clear();
-    for (const TPosRow& row : LoadPosList()) {
-      posNoList_.push_back(row.strNo);
-      AddPosRow(row.strNo, row.strVer);
-    }
-  } catch (...) {
-    WriteErrLog("LoadPosList except:" + ExceptionText(std::current_exception()));
-  }
+void TfrmMain::ShowPosList(const std::vector<TPosRow>& rows) {
+  lvPosList->clear();
+  for (const TPosRow& row : rows) AddPosRow(row.strNo, row.strVer);
 }
 
 void TfrmMain::ListViewToFile() {
-  try {
-    posNoList_.clear();
-    std::vector<TPosRow> rows;
-    for (int i = 0; i < lvPosList->topLevelItemCount(); ++i) {
-      const QTreeWidgetItem* item = lvPosList->topLevelItem(i);
-      posNoList_.push_back(S(item->text(0)));
-      rows.push_back(TPosRow{S(item->text(0)), S(item->text(1))});
-    }
-    SavePosList(rows);
-  } catch (...) {
-    WriteErrLog("ListViewToFile except:" + ExceptionText(std::current_exception()));
+  std::vector<TPosRow> rows;
+  for (int i = 0; i < lvPosList->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = lvPosList->topLevelItem(i);
+    rows.push_back(TPosRow{S(item->text(0)), S(item->text(1))});
   }
+  service_->ListViewToFile(rows);
 }
 
 void TfrmMain::mniPosSetClick() {
-  TfrmPosSet dlg(posNoList_, this);
+  const std::vector<std::string> posNos = service_->PosNoList();
+  TfrmPosSet dlg(posNos, this);
   dlg.exec();
   if (dlg.Ret_Value.empty()) return;
   AddPosRow(LineField(dlg.Ret_Value, 1), LineField(dlg.Ret_Value, 2));
@@ -768,13 +566,11 @@ void TfrmMain::RowAdded(const TOpLogRow& row) {
   item->setTextAlignment(1, Qt::AlignCenter);
   item->setTextAlignment(2, Qt::AlignCenter);
   lvLog->scrollToItem(item);
-  if (headless_) Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue);
 }
 
 void TfrmMain::LastRowChanged(const TOpLogRow& row) {
   if (QTreeWidgetItem* item = lvLog->topLevelItem(lvLog->topLevelItemCount() - 1))
     item->setText(2, Q(row.strValue));
-  if (headless_) Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue);
 }
 
 }  // namespace qv

@@ -1,20 +1,16 @@
 #pragma once
 // The service window: terminal list, operation log, base-station information, the service
-// start and stop, the database link watch, the tray icon and the closing rules.
+// start and stop, the tray icon and the closing rules; a view and controller over the
+// service it runs.
 #include <QMainWindow>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "base/OpLog.h"
-#include "app/service/CommLinkPort.h"
 #include "app/service/DbService.h"
-#include "app/service/PosList.h"
-#include "link/Link.h"
-#include "link/LinkInterfaces.h"
-#include "link/Poller.h"
-#include "serial/Comm.h"
+#include "app/service/Service.h"
+#include "app/service/ServiceView.h"
 
 class QAction;
 class QGroupBox;
@@ -24,25 +20,17 @@ class QMenuBar;
 class QPushButton;
 class QStatusBar;
 class QSystemTrayIcon;
-class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace qv {
 
-class TDownload;
-
-class TfrmMain : public QMainWindow,
-                 public IServiceControl,
-                 public ITerminalList,
-                 public IOpLogView {
+class TfrmMain : public QMainWindow, public IServiceView {
   Q_OBJECT
 
  public:
   // FormCreate runs inside: the terminal list is loaded and the service started.
-  // headless: no desktop; the window stays hidden, counts as active for the automatic
-  // restart, and operation-log rows and status messages also go to standard output.
-  explicit TfrmMain(IDbService& db, bool headless = false, QWidget* parent = nullptr);
+  explicit TfrmMain(IDbService& db, QWidget* parent = nullptr);
   ~TfrmMain() override;  // FormDestroy
 
   // --- components, by their names ---
@@ -87,28 +75,16 @@ class TfrmMain : public QMainWindow,
   QAction* mniShow;
   QAction* mniClose;
   QSystemTrayIcon* trayIcon;
-  QTimer* tmrCheck;
-  QTimer* tmrLink;
 
-  TComm cmPDA;
+  // The running service: port, link, poller, timers, terminal list, database link watch.
+  TService& Service() { return *service_; }
 
-  // --- process-wide state of the service ---
-  bool AutoRunFlag = false;
   bool bExitFlag = false;
-  int iLinkFailCount = 0;
 
   // --- operations ---
-  void mniStartClick();
-  void mniStopClick();
+  void mniStartClick() { service_->mniStartClick(); }
+  void mniStopClick() { service_->mniStopClick(); }
   void btnStartOrStopClick();
-  void SetServiceState(int code);
-  void ShowStatus(const QString& text);
-  void SetNetState();
-  int SetBaseChannel(uint8_t channel);
-  int ReadBaseChannel();
-  bool ReadBaseInfo();
-  void tmrLinkTimer();
-  bool IsMainFormActive() const;
   void mniShowClick();
   void mniCloseClick();
   void mniHelpClick();
@@ -117,12 +93,8 @@ class TfrmMain : public QMainWindow,
   void mniDownSetClick();
   void btnDownClick();
   void btnStopDownClick();
-  // The download under way or last run; none in a build without the exchange layer.
-  TDownload* Download() { return download_.get(); }
-  void aplctnvnts1Exception(const std::string& message);
 
   // Terminal list.
-  void LoadPosListFile();
   void ListViewToFile();
   void mniPosSetClick();
   void mniDelClick();
@@ -134,19 +106,9 @@ class TfrmMain : public QMainWindow,
   void WriteLvLog(int iPDANo, const std::string& strType, const std::string& strValue, bool bAdd);
   void mniClearClick();
 
-  TLink& Link() { return link_; }
-  TPoller& Poller() { return poller_; }
-  void SetExchangeHandler(IExchangeHandler* handler) { poller_.SetExchangeHandler(handler); }
-
-  bool Headless() const { return headless_; }
-  // The end of the program: closes the port and stops both timers, so that a polling loop
-  // under way ends after its current poll and the event loop can return.
-  void ShutDown();
   // SIGTERM or SIGINT: stops the service and ends the program as a confirmed "退出系统"
   // would, without asking.
   void EndBySignal();
-  // Connects to the database when not linked (what showing the window does).
-  void FormShow();
 
   // Whether the desktop offers a tray now; without one the close button minimises. Asked at
   // each close: a panel that starts after the program brings its tray later.
@@ -154,12 +116,18 @@ class TfrmMain : public QMainWindow,
   // For tests: a fixed answer instead of asking the desktop.
   void SetTrayAvailable(bool available) { trayOverride_ = available; }
 
-  // IServiceControl
-  bool IsCheckTimerEnabled() override;
-  void StopService() override { mniStopClick(); }
-  void SetAutoRunFlag(bool bValue) override { AutoRunFlag = bValue; }
-  // ITerminalList
-  std::vector<std::string> PosNoList() override { return posNoList_; }
+  // IServiceView: what the service shows. SetServiceState here sets the controls only; the
+  // service's own SetServiceState also runs the check timer.
+  void SetServiceState(int code) override;
+  void ShowStatus(const QString& text) override;
+  void SetNetState(bool linked) override;
+  void ShowBaseChannel(int channel) override;
+  void ClearBaseInfo() override;
+  void ShowBaseInfo(const std::string& version, int number) override;
+  void ShowPosList(const std::vector<TPosRow>& rows) override;
+  // Shown, not minimised and the active window.
+  bool IsMainFormActive() const override;
+  std::vector<int> CheckedTerminals() override;
   // IOpLogView
   void RowsCleared() override;
   void RowAdded(const TOpLogRow& row) override;
@@ -178,18 +146,10 @@ class TfrmMain : public QMainWindow,
   void FormCreate();
   void ApplyMode();
   void ToggleVisible();
-  void OnCheckTimeout();
 
   IDbService& db_;
-  TCommLinkPort port_;
-  TLink link_;
-  TPoller poller_;
-  std::unique_ptr<IExchangeHandler> exchange_;
-  std::unique_ptr<TDownload> download_;
-  std::vector<std::string> posNoList_;
+  std::unique_ptr<TService> service_;
   std::optional<bool> trayOverride_;
-  bool downloading_ = false;
-  bool headless_;
 };
 
 }  // namespace qv

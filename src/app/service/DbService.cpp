@@ -27,7 +27,7 @@ class TBridgeDbService : public IDbService {
 }  // namespace
 
 std::unique_ptr<IDbService> MakeDbService() {
-  dtDbLink();  // the data module comes before the window
+  dtDbLink();  // the data module comes before the service
   return std::make_unique<TBridgeDbService>();
 }
 

@@ -22,7 +22,7 @@ class IDbService {
   virtual void SetLinkCheckedHook(std::function<void()>) {}
 };
 
-// The bridge's data module (created here, before the window).
+// The bridge's data module (created here, before the service).
 std::unique_ptr<IDbService> MakeDbService();
 
 }  // namespace qv

@@ -19,7 +19,7 @@ class TQtPump : public IPump {
   QElapsedTimer clock_;
 };
 
-// The process-wide pump of the service window.
+// The process-wide pump of the service.
 TQtPump& QtPump();
 
 }  // namespace qv

@@ -9,8 +9,8 @@ namespace qv {
 // handler), so the service stops through its own code instead of dying mid-frame. After the
 // first signal the default action is back: a second Ctrl-C ends a stuck program at once.
 // The handlers are in place from construction, but stopRequested is only emitted once Arm
-// has been called: a signal during start-up (the window's constructor pumps events) waits
-// in the socket until then instead of being lost.
+// has been called: a signal during start-up (the start sequence pumps events) waits in
+// the socket until then instead of being lost.
 class TSignalStop : public QObject {
   Q_OBJECT
  public:

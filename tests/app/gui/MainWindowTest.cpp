@@ -67,10 +67,10 @@ TEST_F(MainWindow, StartsStoppedWhenThePortCannotOpen) {
   EXPECT_EQ(Status(), QStringLiteral("串口打开失败、请核对串口是否有效或已占用!-1"));
   EXPECT_EQ(frm->btnStartOrStop->text(), QStringLiteral("启动服务"));
   EXPECT_EQ(frm->btnStartOrStop->property("tag").toInt(), 0);
-  EXPECT_FALSE(frm->tmrCheck->isActive());
-  EXPECT_EQ(frm->tmrCheck->interval(), 500);
-  EXPECT_TRUE(frm->tmrLink->isActive());
-  EXPECT_EQ(frm->tmrLink->interval(), 30000);
+  EXPECT_FALSE(frm->Service().tmrCheck->isActive());
+  EXPECT_EQ(frm->Service().tmrCheck->interval(), 500);
+  EXPECT_TRUE(frm->Service().tmrLink->isActive());
+  EXPECT_EQ(frm->Service().tmrLink->interval(), 30000);
   EXPECT_EQ(frm->windowTitle(), QStringLiteral("盘点机无线服务程序-V3.06.160822"));
   EXPECT_EQ(frm->pnlState->text(), QStringLiteral("盘点机无线服务程序"));
   EXPECT_EQ(frm->stat1Panel[0]->text(), QStringLiteral("状态"));
@@ -116,7 +116,7 @@ TEST_F(MainWindow, CaptionsAndDownloadControlsFollowTheMode) {
 TEST_F(MainWindow, ServiceStateTable) {
   Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\n");  // every control visible
   for (int code : {1, 0, -3, 1}) {
-    frm->SetServiceState(code);
+    frm->Service().SetServiceState(code);
     const bool run = code == 1;
     for (QAction* a : {frm->mniStart, frm->mniBaseSet, frm->mniPosSet, frm->mniLinkDb, frm->mniDel})
       EXPECT_EQ(a->isEnabled(), !run) << a->objectName().toStdString() << " " << code;
@@ -126,21 +126,14 @@ TEST_F(MainWindow, ServiceStateTable) {
       EXPECT_EQ(a->isEnabled(), run) << a->objectName().toStdString() << " " << code;
     EXPECT_EQ(frm->btnDownSet->isEnabled(), run);
     EXPECT_EQ(frm->btnDown->isEnabled(), run);
-    EXPECT_EQ(frm->tmrCheck->isActive(), run);
+    EXPECT_EQ(frm->Service().tmrCheck->isActive(), run);
     EXPECT_FALSE(frm->btnStopDown->isEnabled());
     EXPECT_FALSE(frm->mniStopDown->isEnabled());
     for (QLabel* l : {frm->lblChannel, frm->lblVerInf, frm->lblBaseNo}) EXPECT_EQ(!l->isHidden(), run);
     EXPECT_EQ(frm->btnStartOrStop->text(), run ? QStringLiteral("停止服务") : QStringLiteral("启动服务"));
     EXPECT_EQ(frm->btnStartOrStop->property("tag").toInt(), run ? 1 : 0);
   }
-  frm->SetServiceState(0);
-}
-
-std::vector<uint8_t> BaseInfo(const std::string& ver, int32_t id) {
-  std::vector<uint8_t> d(144, 0);
-  std::copy(ver.begin(), ver.end(), d.begin());
-  for (int i = 0; i < 4; ++i) d[16 + i] = static_cast<uint8_t>(static_cast<uint32_t>(id) >> (8 * i));
-  return d;
+  frm->Service().SetServiceState(0);
 }
 
 TEST_F(MainWindow, StartSequenceTalksToTheBaseStation) {
@@ -155,7 +148,7 @@ TEST_F(MainWindow, StartSequenceTalksToTheBaseStation) {
     station.Answer(0xA0, BaseInfo("V1.0", 4660));
     Make("[CommSet]\nCommNo=" + station.SlavePath() + "\nChannelNo=" + std::to_string(c.channelNo) + "\n");
     EXPECT_EQ(Status(), QStringLiteral("服务正常启动"));
-    EXPECT_TRUE(frm->tmrCheck->isActive());
+    EXPECT_TRUE(frm->Service().tmrCheck->isActive());
     EXPECT_EQ(frm->btnStartOrStop->property("tag").toInt(), 1);
     std::vector<uint8_t> cmds;
     for (const auto& f : station.Frames()) cmds.push_back(f[6]);
@@ -168,60 +161,24 @@ TEST_F(MainWindow, StartSequenceTalksToTheBaseStation) {
     EXPECT_EQ(frm->lblBaseNo->text(), QStringLiteral("4660"));
     EXPECT_EQ(SysSet().iBaseStationID, 4660);
     EXPECT_EQ(ReadIni(Path("datalink.ini"))["SysSet"]["iBaseStationID"], "4660");
-    EXPECT_EQ(frm->cmPDA.DtrControl(), TDtrControl::DtrDisable);  // terminal traffic from here on
-    EXPECT_TRUE(frm->Poller().bPollIdle);
+    EXPECT_EQ(frm->Service().cmPDA.DtrControl(), TDtrControl::DtrDisable);  // terminal traffic from here on
+    EXPECT_TRUE(frm->Service().Poller().bPollIdle);
 
     frm->btnStartOrStopClick();  // tag 1: stop
     EXPECT_EQ(Status(), QStringLiteral("关闭串口成功!"));
-    EXPECT_FALSE(frm->tmrCheck->isActive());
-    EXPECT_EQ(frm->cmPDA.Handle(), -1);
+    EXPECT_FALSE(frm->Service().tmrCheck->isActive());
+    EXPECT_EQ(frm->Service().cmPDA.Handle(), -1);
     EXPECT_TRUE(frm->btnStartOrStop->isEnabled());
     frm.reset();
   }
 }
 
-TEST_F(MainWindow, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
-  TPtyStation station;
-  Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
-  ASSERT_TRUE(frm->tmrCheck->isActive());
-  auto has = [&station](uint16_t word) {
-    for (uint16_t w : station.TermWords())
-      if (w == word) return true;
-    return false;
-  };
-  // The watch runs inside the loop's waits: once open polls arrive it marks the database as
-  // busy, so the next nested check tick must send the "WT" keep-alive; then it stops.
-  bool done = false;
-  int passes = 0;
-  QTimer watch;
-  watch.setInterval(20);
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    ++passes;
-    if (done) return;
-    if (has(CMD_POLL) && !frm->Link().bDataBusy) {
-      EXPECT_FALSE(frm->Poller().bPollIdle) << "the loop is running";
-      frm->Link().bDataBusy = true;
-      frm->Link().BusyTick = frm->Link().GetTickCount() - 5000;
-    }
-    if (has(CMD_WT) || passes > 500) {
-      frm->mniStopClick();
-      done = true;
-    }
-  });
-  watch.start();
-  while (!done || !frm->Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  EXPECT_TRUE(has(CMD_POLL));
-  EXPECT_TRUE(has(CMD_WT)) << "nested check ticks were not delivered";
-  frm->Link().bDataBusy = false;
-  EXPECT_FALSE(frm->tmrCheck->isActive());
-}
-
 TEST_F(MainWindow, DownloadButtonsComeBackWithTheServiceState) {
   Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\nTransData=1\nBroadcast=0\n");
-  ASSERT_NE(frm->Download(), nullptr);
+  ASSERT_NE(frm->Service().Download(), nullptr);
   for (int code : {1, 0}) {
-    frm->SetServiceState(code);
-    frm->tmrCheck->stop();  // no polling loop here
+    frm->Service().SetServiceState(code);
+    frm->Service().tmrCheck->stop();  // no polling loop here
     frm->btnStopDownClick();
     frm->btnDownClick();  // nothing checked, no broadcast: nothing to send
     const bool run = code == 1;
@@ -231,8 +188,8 @@ TEST_F(MainWindow, DownloadButtonsComeBackWithTheServiceState) {
     EXPECT_EQ(frm->mniDown->isEnabled(), run);
     EXPECT_FALSE(frm->btnStopDown->isEnabled());
     EXPECT_FALSE(frm->mniStopDown->isEnabled());
-    EXPECT_FALSE(frm->Download()->bStopDown) << "a new download clears the stop";
-    EXPECT_TRUE(frm->Poller().bPollIdle);
+    EXPECT_FALSE(frm->Service().Download()->bStopDown) << "a new download clears the stop";
+    EXPECT_TRUE(frm->Service().Poller().bPollIdle);
     EXPECT_EQ(frm->lvLog->topLevelItemCount(), 0);
   }
 }
@@ -241,15 +198,15 @@ TEST_F(MainWindow, RestartDuringADownloadKeepsItsStopAndItsSelection) {
   Put("POSLIST.BAT", "5,V4.00\r\n");
   Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\nTransData=11\nBroadcast=1\n");
   Check(0, true);
-  frm->SetServiceState(1);
-  frm->tmrCheck->stop();
+  frm->Service().SetServiceState(1);
+  frm->Service().tmrCheck->stop();
   bool inside = false;
   int rowsAfterNested = -1, rowsBeforeNested = -1;
   QObject::connect(frm->lvLog->model(), &QAbstractItemModel::rowsInserted, [&] {
     if (inside) return;
     inside = true;  // the first row of the download: act as a restart and the user would
-    frm->SetServiceState(1);
-    frm->tmrCheck->stop();  // no polling loop here
+    frm->Service().SetServiceState(1);
+    frm->Service().tmrCheck->stop();  // no polling loop here
     EXPECT_TRUE(frm->btnStopDown->isEnabled());
     EXPECT_FALSE(frm->btnDown->isEnabled());
     rowsBeforeNested = frm->lvLog->topLevelItemCount();
@@ -280,17 +237,17 @@ TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
   QObject::connect(&watch, &QTimer::timeout, [&] {
     if (asked || (station.TermWords().empty() && ++passes < 500)) return;
     asked = true;
-    EXPECT_FALSE(frm->Poller().bPollIdle) << "the exit comes from inside the loop";
+    EXPECT_FALSE(frm->Service().Poller().bPollIdle) << "the exit comes from inside the loop";
     AnswerBox(box, QMessageBox::Ok);
     frm->mniCloseClick();
   });
   watch.start();
-  while (!asked || !frm->Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  while (!asked || !frm->Service().Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   EXPECT_TRUE(box.seen);
   EXPECT_EQ(exits, 1);
-  EXPECT_FALSE(frm->tmrCheck->isActive());
-  EXPECT_FALSE(frm->tmrLink->isActive());
-  EXPECT_EQ(frm->cmPDA.Handle(), -1);
+  EXPECT_FALSE(frm->Service().tmrCheck->isActive());
+  EXPECT_FALSE(frm->Service().tmrLink->isActive());
+  EXPECT_EQ(frm->Service().cmPDA.Handle(), -1);
 }
 
 TEST_F(MainWindow, FailedListWriteKeepsTheFileAndLogs) {
@@ -324,40 +281,26 @@ TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
   QObject::connect(&watch, &QTimer::timeout, [&] {
     if (armed || (station.TermWords().empty() && ++passes < 500)) return;
     armed = true;
-    frm->Link().iSendErrCount = 3;  // the next nested check tick must stop the service
+    frm->Service().Link().iSendErrCount = 3;  // the next nested check tick must stop the service
   });
   watch.start();
-  while (!armed || !frm->Poller().bPollIdle) {
+  while (!armed || !frm->Service().Poller().bPollIdle) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (passes >= 500) break;
   }
-  EXPECT_FALSE(frm->tmrCheck->isActive());
+  EXPECT_FALSE(frm->Service().tmrCheck->isActive());
   EXPECT_EQ(Status(), QStringLiteral("关闭串口成功!"));
-  EXPECT_TRUE(frm->AutoRunFlag);
-  EXPECT_EQ(frm->Link().iSendErrCount, 0);
+  EXPECT_TRUE(frm->Service().AutoRunFlag);
+  EXPECT_EQ(frm->Service().Link().iSendErrCount, 0);
   EXPECT_TRUE(frm->mniStart->isEnabled());
-}
-
-TEST_F(MainWindow, PortLibraryChoosesThePort) {
-  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), 77);
-  Make();  // CommNo names another port
-  EXPECT_EQ(frm->cmPDA.CommName(), "//./COM77");
-  EXPECT_EQ(frm->cmPDA.BaudRate(), 115200u);
-  frm.reset();
-  std::filesystem::remove(Path("libextrares.so"));
-  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), -1) << "no export";
-  Make();
-  EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
 }
 
 TEST_F(MainWindow, MenusOpenTheirDialogs) {
   Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\n");
-  frm->AutoRunFlag = true;
+  frm->Service().AutoRunFlag = true;
   bool autoRunWhileOpen = true;
   OnModal<TfrmCommSet>([&](TfrmCommSet* d) {
-    autoRunWhileOpen = frm->AutoRunFlag;
+    autoRunWhileOpen = frm->Service().AutoRunFlag;
     d->btnExit->click();
   });
   frm->mniBaseSet->trigger();
@@ -368,15 +311,15 @@ TEST_F(MainWindow, MenusOpenTheirDialogs) {
     d->BitBtn2->click();
   });
   frm->mniLinkDb->trigger();
-  frm->SetServiceState(1);
-  frm->tmrCheck->stop();
+  frm->Service().SetServiceState(1);
+  frm->Service().tmrCheck->stop();
   OnModal<TfrmDownSet>([&](TfrmDownSet* d) {
     ++opened;
     d->btnClose->click();
   });
   frm->btnDownSet->click();
   EXPECT_EQ(opened, 2);
-  frm->SetServiceState(0);
+  frm->Service().SetServiceState(0);
 }
 
 TEST_F(MainWindow, SilentBaseStationLeavesLabelsEmpty) {
@@ -482,7 +425,7 @@ TEST_F(MainWindow, TerminalListLoadsAndPopupsCheck) {
   Make();
   const std::vector<std::pair<QString, QString>> want = {{"7", "V4.00"}, {"8", ""}, {"9", "V4.00"}};
   EXPECT_EQ(Rows(frm->lvPosList), want);
-  EXPECT_EQ(frm->PosNoList(), (std::vector<std::string>{"7", "8", "9"}));
+  EXPECT_EQ(frm->Service().PosNoList(), (std::vector<std::string>{"7", "8", "9"}));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(frm->lvPosList->topLevelItem(i)->checkState(0), Qt::Unchecked);
   Check(1, true);
   frm->mniNoSelAll->trigger();
@@ -501,7 +444,7 @@ TEST_F(MainWindow, AddingThroughTheDialogSavesTheList) {
   });
   frm->btnAdd->click();
   EXPECT_EQ(Slurp("POSLIST.BAT"), "7,V4.00\r\n88,V4.00\r\n");
-  EXPECT_EQ(frm->PosNoList(), (std::vector<std::string>{"7", "88"}));
+  EXPECT_EQ(frm->Service().PosNoList(), (std::vector<std::string>{"7", "88"}));
 
   OnModal<TfrmPosSet>([](TfrmPosSet* dlg) {
     dlg->edtPADNo->setText("99");
@@ -526,7 +469,7 @@ TEST_F(MainWindow, DeletingAsksAndRemovesCheckedRows) {
   QCoreApplication::processEvents();
 
   Put("POSLIST.BAT", "1,V4.00\r\n2,V4.00\r\n3,V4.00\r\n4,V4.00\r\n");
-  frm->LoadPosListFile();
+  frm->Service().LoadPosListFile();
   TBoxSeen none;
   AnswerBox(none, QMessageBox::Ok);
   frm->btnDel->click();
@@ -551,13 +494,13 @@ TEST_F(MainWindow, DeletingAsksAndRemovesCheckedRows) {
   const std::vector<std::pair<QString, QString>> want = {{"2", "V4.00"}, {"4", "V4.00"}};
   EXPECT_EQ(Rows(frm->lvPosList), want);
   EXPECT_EQ(Slurp("POSLIST.BAT"), "2,V4.00\r\n4,V4.00\r\n");
-  EXPECT_EQ(frm->PosNoList(), (std::vector<std::string>{"2", "4"}));
+  EXPECT_EQ(frm->Service().PosNoList(), (std::vector<std::string>{"2", "4"}));
 }
 
 TEST_F(MainWindow, LinkWatchCountsFailuresAndResetsOnSuccess) {
   Make();
-  frm->tmrLinkTimer();
-  frm->tmrLinkTimer();
+  frm->Service().tmrLinkTimer();
+  frm->Service().tmrLinkTimer();
   ASSERT_EQ(frm->lvLog->topLevelItemCount(), 2);
   EXPECT_EQ(frm->lvLog->topLevelItem(1)->text(0), QStringLiteral("ALL"));
   EXPECT_EQ(frm->lvLog->topLevelItem(1)->text(1), QStringLiteral("系统提示"));
@@ -567,17 +510,17 @@ TEST_F(MainWindow, LinkWatchCountsFailuresAndResetsOnSuccess) {
 
   db.testOk = true;
   db.connectOk = true;
-  frm->tmrLinkTimer();
+  frm->Service().tmrLinkTimer();
   EXPECT_EQ(frm->stat1Panel[3]->text(), QStringLiteral("正常"));
-  EXPECT_EQ(frm->iLinkFailCount, 0);
+  EXPECT_EQ(frm->Service().iLinkFailCount, 0);
 
   db.checkOk = false;  // the link check fails while linked
-  frm->tmrLinkTimer();
+  frm->Service().tmrLinkTimer();
   EXPECT_FALSE(db.linked);
   EXPECT_EQ(frm->stat1Panel[3]->text(), QStringLiteral("断开"));
 
   db.testOk = false;
-  frm->tmrLinkTimer();
+  frm->Service().tmrLinkTimer();
   EXPECT_EQ(frm->lvLog->topLevelItem(frm->lvLog->topLevelItemCount() - 1)->text(2),
             QStringLiteral("连接数据库失败!系统自动连接失败次数:1"));
 }
@@ -613,27 +556,18 @@ TEST_F(MainWindow, ShowingConnectsWhenNotLinked) {
   EXPECT_EQ(db.connects, 2) << "already linked";
 }
 
-TEST_F(MainWindow, NetworkErrorDropsTheLink) {
-  Make();
-  db.linked = true;
-  frm->aplctnvnts1Exception("Some other failure");
-  EXPECT_TRUE(db.linked);
-  frm->aplctnvnts1Exception("[DBNETLIB][ConnectionWrite (send()).]一般性网络错误。请检查网络文档。");
-  EXPECT_FALSE(db.linked);
-}
-
 TEST_F(MainWindow, AutomaticRestartWaitsForTheActiveWindow) {
   Make();
-  frm->AutoRunFlag = true;
+  frm->Service().AutoRunFlag = true;
   frm->ShowStatus("marker");
-  frm->tmrLinkTimer();  // hidden: no restart
+  frm->Service().tmrLinkTimer();  // hidden: no restart
   EXPECT_EQ(Status(), QStringLiteral("marker"));
   frm->show();
   QApplication::setActiveWindow(frm.get());
   ASSERT_TRUE(frm->IsMainFormActive());
-  frm->tmrLinkTimer();
+  frm->Service().tmrLinkTimer();
   EXPECT_EQ(Status(), QStringLiteral("串口打开失败、请核对串口是否有效或已占用!-1"));
-  EXPECT_TRUE(frm->AutoRunFlag) << "a failed start keeps trying";
+  EXPECT_TRUE(frm->Service().AutoRunFlag) << "a failed start keeps trying";
 }
 
 class UrlCatcher : public QObject {

@@ -4,14 +4,14 @@
 
 #include <filesystem>
 
-#include "GuiTestSupport.h"
+#include "ServiceTestSupport.h"
 #include "base/Text.h"
 #include "app/service/PosList.h"
 
 namespace qv::test {
 namespace {
 
-class PosListFile : public GuiHome {};
+class PosListFile : public ServiceHome {};
 
 TEST(PosListFields, CommaSeparatedFields) {
   EXPECT_EQ(LineField("1234567,V4.00", 1), "1234567");

@@ -1,0 +1,36 @@
+#include "app/service/Headless.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "app/service/ConsoleView.h"
+#include "app/service/CoreApplication.h"
+#include "app/service/DbService.h"
+#include "app/service/Service.h"
+#include "app/service/SignalStop.h"
+
+namespace qv {
+
+int RunHeadless(int& argc, char** argv) {
+  TQvCoreApplication app(argc, argv);
+  app.setApplicationName("quorvex");
+
+  TSignalStop signalStop;
+  std::unique_ptr<IDbService> db = MakeDbService();
+  TConsoleView view;
+  TService service(*db, view);
+  service.FormCreate();
+  app.OnException = [&service](const std::string& message) { service.aplctnvnts1Exception(message); };
+  QObject::connect(&signalStop, &TSignalStop::stopRequested, &service, [&service](int signo) {
+    std::fprintf(stderr, "quorvex: %s received, stopping\n", signo == SIGINT ? "SIGINT" : "SIGTERM");
+    service.EndBySignal();
+    QCoreApplication::exit(0);
+  });
+  signalStop.Arm();
+  service.FormShow();
+  const int rc = app.exec();
+  app.OnException = nullptr;
+  return rc;
+}
+
+}  // namespace qv

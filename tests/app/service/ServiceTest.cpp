@@ -1,0 +1,134 @@
+// The service without a window: what it reports while it starts and stops, the polling
+// loop under the check timer, the port library, and the exception rule.
+#include <QCoreApplication>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+
+#include "ServiceTestSupport.h"
+#include "app/service/Service.h"
+#include "app/service/ServiceUtil.h"
+#include "base/OpLog.h"
+#include "link/Frames.h"
+
+namespace qv::test {
+namespace {
+
+constexpr const char* kNoPort = "[CommSet]\nCommNo=/nonexistent/qv-tty\n";
+
+class Service : public ServiceHome {
+ protected:
+  void Make(const std::string& ini = kNoPort) {
+    PutIni(ini);
+    svc = std::make_unique<TService>(db, view);
+    svc->FormCreate();
+  }
+  void TearDown() override {
+    svc.reset();
+    ServiceHome::TearDown();
+  }
+
+  TFakeDb db;
+  TRecordingView view;
+  std::unique_ptr<TService> svc;
+};
+
+TEST_F(Service, StartAndStopReportToTheView) {
+  const std::vector<std::string> answered = {
+      "row 0003 before", "list 2", "state 0", "channel 0", "channel 3", "info cleared", "info V1.0 4660",
+      "state 1", "status 服务正常启动", "state 0", "status 关闭串口成功!"};
+  const std::vector<std::string> silent = {
+      "row 0003 before", "list 2", "state 0", "channel 0", "info cleared",
+      "state 1", "status 服务正常启动", "state 0", "status 关闭串口成功!"};
+  const struct {
+    bool answers;
+    const std::vector<std::string>& want;
+  } cases[] = {{true, answered}, {false, silent}};
+  for (const auto& c : cases) {
+    TPtyStation station;
+    if (c.answers) {
+      station.Answer(5, {7, 0});
+      station.Answer(21, {3, 0});
+      station.Answer(0xA0, BaseInfo("V1.0", 4660));
+    }
+    Put("POSLIST.BAT", "7,V4.00\r\n8\r\n");
+    PutIni("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\nChannelNo=7\n");
+    OpLog().WriteLvLog(3, "t", "before", true);  // shown first: rows written before the service
+    view.seen.clear();
+    svc = std::make_unique<TService>(db, view);
+    svc->FormCreate();
+    EXPECT_TRUE(svc->Running());
+    EXPECT_TRUE(svc->tmrCheck->isActive());
+    EXPECT_TRUE(svc->tmrLink->isActive());
+    EXPECT_EQ(svc->PosNoList(), (std::vector<std::string>{"7", "8"}));
+    svc->mniStopClick();
+    EXPECT_FALSE(svc->Running());
+    EXPECT_FALSE(svc->tmrCheck->isActive());
+    EXPECT_EQ(svc->cmPDA.Handle(), -1);
+    EXPECT_EQ(view.seen, c.want) << (c.answers ? "answering" : "silent") << " base station";
+    svc.reset();
+    OpLog().Clear();
+  }
+}
+
+TEST_F(Service, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
+  TPtyStation station;
+  Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+  ASSERT_TRUE(svc->tmrCheck->isActive());
+  auto has = [&station](uint16_t word) {
+    for (uint16_t w : station.TermWords())
+      if (w == word) return true;
+    return false;
+  };
+  // The watch runs inside the loop's waits: once open polls arrive it marks the database as
+  // busy, so the next nested check tick must send the "WT" keep-alive; then it stops.
+  bool done = false;
+  int passes = 0;
+  QTimer watch;
+  watch.setInterval(20);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    ++passes;
+    if (done) return;
+    if (has(CMD_POLL) && !svc->Link().bDataBusy) {
+      EXPECT_FALSE(svc->Poller().bPollIdle) << "the loop is running";
+      svc->Link().bDataBusy = true;
+      svc->Link().BusyTick = svc->Link().GetTickCount() - 5000;
+    }
+    if (has(CMD_WT) || passes > 500) {
+      svc->mniStopClick();
+      done = true;
+    }
+  });
+  watch.start();
+  while (!done || !svc->Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  EXPECT_TRUE(has(CMD_POLL));
+  EXPECT_TRUE(has(CMD_WT)) << "nested check ticks were not delivered";
+  svc->Link().bDataBusy = false;
+  EXPECT_FALSE(svc->tmrCheck->isActive());
+}
+
+TEST_F(Service, PortLibraryChoosesThePort) {
+  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77);
+  Make();  // CommNo names another port
+  EXPECT_EQ(svc->cmPDA.CommName(), "//./COM77");
+  EXPECT_EQ(svc->cmPDA.BaudRate(), 115200u);
+  svc.reset();
+  std::filesystem::remove(Path("libextrares.so"));
+  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "no export";
+  Make();
+  EXPECT_EQ(svc->cmPDA.CommName(), "/nonexistent/qv-tty");
+}
+
+TEST_F(Service, NetworkErrorDropsTheLink) {
+  Make();
+  db.linked = true;
+  svc->aplctnvnts1Exception("Some other failure");
+  EXPECT_TRUE(db.linked);
+  svc->aplctnvnts1Exception("[DBNETLIB][ConnectionWrite (send()).]一般性网络错误。请检查网络文档。");
+  EXPECT_FALSE(db.linked);
+}
+
+}  // namespace
+}  // namespace qv::test
