@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <optional>
 #include <string>
@@ -223,9 +225,9 @@ class ServiceProcess : public ::testing::Test {
     const auto first = sim->WaitFor("PTY ", 10s);
     return first ? first->substr(4) : std::string();
   }
-  void WriteIni(const std::string& port, const std::string& connstring) {
+  void WriteIni(const std::string& port, const std::string& connstring, const std::string& sysSet = "") {
     std::ofstream(home + "/datalink.ini", std::ios::binary)
-        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n[CommSet]\r\nCommNo=" << port
+        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n" << sysSet << "[CommSet]\r\nCommNo=" << port
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
   }
@@ -275,6 +277,30 @@ TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
     fs::remove_all(home + "/Log");
     sim.reset();
   }
+}
+
+// The debug trace of a login shows no password, and no log is readable by everybody.
+TEST_F(ServiceProcess, LogsKeepPasswordsAndOtherUsersOut) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string pty = StartSim(kLoginLoop);
+  ASSERT_FALSE(pty.empty());
+  WriteIni(pty, conn, "writeResult=1\r\n");
+  const mode_t savedMask = umask(022);
+  auto svc = StartService(true);
+  umask(savedMask);
+  ASSERT_TRUE(svc->Started());
+  EXPECT_TRUE(svc->WaitLine(IsLoginOk, kServe)) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+
+  std::ifstream in(home + "/Result.txt", std::ios::binary);
+  const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(trace.find("pDataStr=\"0001\",\"PDA11\",\"003\",\"***\""), std::string::npos) << trace.substr(0, 2000);
+  EXPECT_EQ(trace.find("\"123\""), std::string::npos) << "the waiter's password is in the trace";
+  std::vector<fs::path> logs{home + "/Result.txt"};
+  for (const auto& e : fs::directory_iterator(home + "/Log")) logs.push_back(e.path());
+  for (const fs::path& p : logs)
+    EXPECT_EQ(fs::status(p).permissions() & fs::perms::others_all, fs::perms::none) << p;
 }
 
 TEST_F(ServiceProcess, WindowEndsOnSigtermWithoutAsking) {
