@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
+#include "app/core/AppPath.h"
 #include "app/core/OpLog.h"
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
@@ -338,18 +339,31 @@ TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
   EXPECT_TRUE(frm->mniStart->isEnabled());
 }
 
-TEST_F(MainWindow, PortLibraryChoosesThePort) {
-  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), 77);
+// The port library is code: it comes from the program's own directory or the
+// installation's library directory beside it, never from the data directory, which the
+// service's user can write.
+TEST_F(MainWindow, PortLibraryComesFromTheProgramNotTheDataDirectory) {
+  namespace fs = std::filesystem;
+  fs::create_directories(Path("opt/bin"));
+  fs::create_directories(Path("opt/lib"));
+  SetExecutablePath(Path("opt/bin/quorvex"));
+  fs::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "loaded from the data directory";
   Make();  // CommNo names another port
+  EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
+  frm.reset();
+
+  fs::copy_file(QV_TEST_EXTRARES, Path("opt/lib/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77) << "the installation's library directory";
+  fs::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("opt/bin/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "the program's directory comes first; this one has no export";
+  fs::remove(Path("opt/bin/libextrares.so"));
+  fs::copy_file(QV_TEST_EXTRARES, Path("opt/bin/libextrares.so"));
+  fs::remove(Path("opt/lib/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77) << "the program's directory";
+  Make();
   EXPECT_EQ(frm->cmPDA.CommName(), "//./COM77");
   EXPECT_EQ(frm->cmPDA.BaudRate(), 115200u);
-  frm.reset();
-  std::filesystem::remove(Path("libextrares.so"));
-  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), -1) << "no export";
-  Make();
-  EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
 }
 
 TEST_F(MainWindow, MenusOpenTheirDialogs) {
