@@ -4,7 +4,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "app/core/Logging.h"
 #include "app/core/Settings.h"
 #include "app/gui/DbService.h"
 #include "app/gui/QvApplication.h"
@@ -24,7 +26,15 @@ bool HasArg(int argc, char** argv, const char* arg) {
 
 int main(int argc, char** argv) {
   qv::LoadSysSet();
-  if (!qv::AcquireSingleInstance(qv::InstanceLockPath())) return 0;  // one copy only
+  // One copy only; the second one says which copy holds the lock, and ends.
+  const std::string lockPath = qv::InstanceLockPath();
+  if (long other = 0; !qv::AcquireSingleInstance(lockPath, &other)) {
+    const std::string who = other > 0 ? "(PID " + std::to_string(other) + ")" : "(PID unknown)";
+    const std::string text = "another copy " + who + " holds the lock file " + lockPath + "; this one ends";
+    std::fprintf(stderr, "quorvex: %s\n", text.c_str());
+    qv::WriteErrLog("SingleInstance: " + text);
+    return 0;
+  }
 
   const bool headless = HasArg(argc, argv, "--headless");
   if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

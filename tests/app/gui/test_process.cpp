@@ -43,7 +43,13 @@ class TChild {
       } else if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
         dup2(null, STDERR_FILENO);
       }
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      // "NAME=value" sets a variable, a bare "NAME" removes it.
+      for (const std::string& e : env) {
+        if (e.find('=') == std::string::npos)
+          unsetenv(e.c_str());
+        else
+          putenv(const_cast<char*>(e.c_str()));
+      }
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
@@ -64,6 +70,7 @@ class TChild {
   TChild& operator=(const TChild&) = delete;
 
   bool Started() const { return pid_ > 0 && out_ >= 0; }
+  pid_t Pid() const { return pid_; }
   void Signal(int signo) const { kill(pid_, signo); }
 
   // Reads lines until one satisfies pred or the time is up; every line read stays in Output().
@@ -231,13 +238,21 @@ class ServiceProcess : public ::testing::Test {
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
   }
-  std::unique_ptr<TChild> StartService(bool headless) {
+  // runtimeDir "": no XDG_RUNTIME_DIR at all.
+  std::unique_ptr<TChild> StartService(bool headless, const std::string& runtimeDir) {
     std::vector<std::string> argv{QV_QUORVEX};
     if (headless) argv.push_back("--headless");
     return std::make_unique<TChild>(
         argv,
-        std::vector<std::string>{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=offscreen"},
+        std::vector<std::string>{"QUORVEX_HOME=" + home,
+                                 runtimeDir.empty() ? "XDG_RUNTIME_DIR" : "XDG_RUNTIME_DIR=" + runtimeDir,
+                                 "QT_QPA_PLATFORM=offscreen"},
         true);
+  }
+  std::unique_ptr<TChild> StartService(bool headless) { return StartService(headless, home); }
+  std::string ErrLog() const {
+    std::ifstream in(home + "/ResultErr.txt", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
   std::string home, conn;
@@ -330,14 +345,37 @@ TEST_F(ServiceProcess, PortThatCannotOpenIsReportedAndTheProgramStillStops) {
   ASSERT_TRUE(svc->Started());
   EXPECT_TRUE(svc->WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc->Output();
 
-  // A second copy ends at once and says nothing.
+  // A second copy ends at once and says which copy holds the lock.
   auto second = StartService(true);
   EXPECT_EQ(second->WaitExit(kStop), std::optional<int>(0));
-  EXPECT_EQ(second->Output(), "");
+  EXPECT_NE(second->Output().find("another copy (PID " + std::to_string(svc->Pid()) + ")"), std::string::npos)
+      << second->Output();
+  EXPECT_EQ(second->Output().find("串口"), std::string::npos) << "the second copy started a service";
 
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
   EXPECT_EQ(svc->Output().find("关闭串口成功!"), std::string::npos) << "nothing was open";
+}
+
+// Without a runtime directory the lock is a private file of the data directory; a second
+// copy says so on standard error and in the error log, with the first one's PID.
+TEST_F(ServiceProcess, WithoutARuntimeDirectoryTheLockIsInTheDataDirectory) {
+  WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true, "");
+  ASSERT_TRUE(svc->Started());
+  ASSERT_TRUE(svc->WaitFor("串口打开失败", kServe)) << svc->Output();
+  struct stat st {};
+  ASSERT_EQ(lstat((home + "/Quorvex.lock").c_str(), &st), 0) << "no lock in the data directory";
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  auto second = StartService(true, "");
+  EXPECT_EQ(second->WaitExit(kStop), std::optional<int>(0));
+  const std::string pid = "(PID " + std::to_string(svc->Pid()) + ")";
+  EXPECT_NE(second->Output().find(pid), std::string::npos) << second->Output();
+  EXPECT_NE(ErrLog().find(pid), std::string::npos) << ErrLog();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
 }
 
 // A signal while the start sequence still waits for the base station (the window's
