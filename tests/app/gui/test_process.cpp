@@ -268,7 +268,8 @@ bool IsLoginOk(const std::string& l) {
 
 TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
   if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
-  for (const auto& [signo, name] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}}) {
+  for (const auto& [signo, name] :
+       {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}, std::pair{SIGHUP, "SIGHUP"}}) {
     SCOPED_TRACE(name);
     const std::string pty = StartSim(kLoginLoop);
     ASSERT_FALSE(pty.empty());
@@ -396,6 +397,53 @@ TEST_F(ServiceProcess, SignalDuringTheStartSequenceIsNotLost) {
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
   close(master);
+}
+
+// Once one signal has come, a second one of another kind (Ctrl-C after systemd's SIGTERM)
+// ends the program at once instead of queueing behind the first. The start sequence holds
+// the first one back (a base station that never answers), which shows it.
+TEST_F(ServiceProcess, ASecondSignalOfAnotherKindEndsAtOnce) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  WriteIni(ptsname(master), "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  pollfd p{master, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 20000), 1) << svc->Output();
+  svc->Signal(SIGTERM);
+  svc->Signal(SIGINT);
+  const std::optional<int> rc = svc->WaitExit(kStop);
+  ASSERT_TRUE(rc.has_value());
+  EXPECT_TRUE(*rc == -SIGINT || *rc == -SIGTERM) << "status " << *rc << ": the second signal was held back\n"
+                                                  << svc->Output();
+  close(master);
+}
+
+// Values of datalink.ini that the program cannot take keep their defaults, each with one
+// warning line on standard error and in the error log.
+TEST_F(ServiceProcess, SettingsNotUnderstoodAreWarnedOnce) {
+  std::ofstream(home + "/datalink.ini", std::ios::binary)
+      << "[SysSet]\r\nSYS_SERVER_TYPE=zero\r\n[CommSet]\r\nCommNo=" << home << "/no-such-port\r\n"
+      << "ChannelNo=three\r\nthis is no setting\r\n[ConnectionString]\r\nconnstring=host=" << home
+      << "/no-server dbname=demo\r\n";
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  ASSERT_TRUE(svc->WaitFor("串口打开失败", kServe)) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+  const std::string errLog = ErrLog();
+  for (const char* part : {"SYS_SERVER_TYPE=zero is not a number; 1 is used", "ChannelNo=three is not a number; 0 is used",
+                           "line 6 is not understood: this is no setting"}) {
+    auto count = [&](const std::string& text) {
+      int n = 0;
+      for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count(svc->Output()), 1) << part << "\n" << svc->Output();
+    EXPECT_EQ(count(errLog), 1) << part << "\n" << errLog;
+  }
 }
 
 // The database is down when the service starts; the first link check after it comes up
