@@ -1,8 +1,10 @@
 // The service window: start and stop, the service-state table, the base-station start
 // sequence on a pseudo-terminal, the closing rules, the terminal list, the operation log
 // view, the link watch, the exception rule and Help.
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -266,6 +268,37 @@ TEST_F(MainWindow, RestartDuringADownloadKeepsItsStopAndItsSelection) {
   EXPECT_TRUE(second) << "the selection taken at the start still holds";
   EXPECT_TRUE(frm->btnDown->isEnabled());
   EXPECT_FALSE(frm->btnStopDown->isEnabled());
+}
+
+// A flooded line while the program is busy: what cannot wait is dropped, and the error log
+// gets one line for all of it.
+TEST_F(MainWindow, FloodWhileBusyGivesOneErrorLine) {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  Make(std::string("[CommSet]\nCommNo=") + name + "\n");  // the start sequence gets no answers
+  ASSERT_TRUE(frm->tmrCheck->isActive());
+  frm->tmrCheck->stop();  // no polling loop: this thread stays the test's
+  bool hungUp = false;
+  frm->cmPDA.OnRequestHangup = [&hungUp](TComm*) { hungUp = true; };
+
+  // Busy: the main thread writes 8 MB and handles nothing meanwhile.
+  const std::string flood(8u << 20, 'x');
+  for (size_t done = 0; done < flood.size();) {
+    const ssize_t n = ::write(master, flood.data() + done, flood.size() - done);
+    ASSERT_GT(n, 0);
+    done += static_cast<size_t>(n);
+  }
+  // The far end goes: the hangup is the last thing the read thread posts.
+  ::close(master);
+  for (int i = 0; i < 100000 && !hungUp; ++i) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  ASSERT_TRUE(hungUp);
+  const std::string errLog = Slurp("ResultErr.txt");
+  int lines = 0;
+  for (size_t at = errLog.find("dropped"); at != std::string::npos; at = errLog.find("dropped", at + 1)) ++lines;
+  EXPECT_EQ(lines, 1) << errLog;
+  frm.reset();
+  ::close(slave);
 }
 
 TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
