@@ -53,12 +53,20 @@ std::vector<std::string> CheckDataLinkIni() {
     const TIniFile::TReport report = ini.Inspect();
     const std::string all = "; every setting takes its default";
     if (report.error == ENOENT) return {"datalink.ini: no datalink.ini in " + GetAppPath() + all};
-    if (report.error != 0) return {"datalink.ini: the file cannot be read (" + std::string(std::strerror(report.error)) + ")" + all};
+    if (report.error != 0)
+      return {"datalink.ini: the file cannot be read (" + std::string(std::strerror(report.error)) + ")" + all};
     // A garbled file says a few of its lines, not each of thousands.
     constexpr size_t kShown = 10;
     for (size_t i = 0; i < report.notTaken.size() && i < kShown; ++i) {
       const auto& l = report.notTaken[i];
-      std::string text = l.text.size() > 60 ? l.text.substr(0, 60) + "..." : l.text;
+      std::string text = l.text;
+      if (text.size() > 60) {
+        size_t cut = 60;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+        text = text.substr(0, cut) + "...";
+      }
+      for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';  // no escapes to a terminal
       out.push_back("datalink.ini: line " + std::to_string(l.number) +
                     (l.outside ? " lies outside any section and is not used: " : " is not understood: ") + text);
     }
