@@ -3,7 +3,8 @@
 if(TARGET qv_bridge)
   set(_d ${CMAKE_CURRENT_SOURCE_DIR}/bridge)
   qv_add_gtest(test_bridge_pure
-    ${_d}/FieldsTest.cpp ${_d}/ConnStringTest.cpp ${_d}/RecordTextTest.cpp ${_d}/PoolTest.cpp)
+    ${_d}/FieldsTest.cpp ${_d}/ConnStringTest.cpp ${_d}/RecordTextTest.cpp ${_d}/PoolTest.cpp
+    ${_d}/TraceTest.cpp)
   target_link_libraries(test_bridge_pure PRIVATE qv_bridge)
   foreach(_t IN ITEMS BindTest ExecTest DbLinkTest)
     if(EXISTS ${_d}/${_t}.cpp)

@@ -5,9 +5,10 @@
 
 namespace qv {
 
-// Turns SIGINT and SIGTERM into a Qt signal on the main loop (a socket pair written by the
-// handler), so the service stops through its own code instead of dying mid-frame. After the
-// first signal the default action is back: a second Ctrl-C ends a stuck program at once.
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the main loop (a socket pair written
+// by the handler), so the service stops through its own code instead of dying mid-frame.
+// After the first signal the default actions of all three are back: a second one of any
+// of them (a Ctrl-C after SIGTERM, say) ends a stuck program at once.
 // The handlers are in place from construction, but stopRequested is only emitted once Arm
 // has been called: a signal during start-up (the window's constructor pumps events) waits
 // in the socket until then instead of being lost.

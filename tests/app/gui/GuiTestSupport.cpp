@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/core/AppPath.h"
 #include "app/core/Logging.h"
 #include "app/core/OpLog.h"
 #include "app/core/Settings.h"
@@ -33,6 +34,7 @@ void GuiHome::SetUp() {
 }
 
 void GuiHome::TearDown() {
+  SetExecutablePath("");
   OpLog().SetView(nullptr);
   OpLog().Clear();
   unsetenv("QUORVEX_HOME");

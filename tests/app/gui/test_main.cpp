@@ -1,8 +1,10 @@
 // The service window: start and stop, the service-state table, the base-station start
 // sequence on a pseudo-terminal, the closing rules, the terminal list, the operation log
 // view, the link watch, the exception rule and Help.
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -20,6 +22,7 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
+#include "app/core/AppPath.h"
 #include "app/core/OpLog.h"
 #include "app/core/Settings.h"
 #include "app/core/Text.h"
@@ -267,6 +270,37 @@ TEST_F(MainWindow, RestartDuringADownloadKeepsItsStopAndItsSelection) {
   EXPECT_FALSE(frm->btnStopDown->isEnabled());
 }
 
+// A flooded line while the program is busy: what cannot wait is dropped, and the error log
+// gets one line for all of it.
+TEST_F(MainWindow, FloodWhileBusyGivesOneErrorLine) {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  Make(std::string("[CommSet]\nCommNo=") + name + "\n");  // the start sequence gets no answers
+  ASSERT_TRUE(frm->tmrCheck->isActive());
+  frm->tmrCheck->stop();  // no polling loop: this thread stays the test's
+  bool hungUp = false;
+  frm->cmPDA.OnRequestHangup = [&hungUp](TComm*) { hungUp = true; };
+
+  // Busy: the main thread writes 8 MB and handles nothing meanwhile.
+  const std::string flood(8u << 20, 'x');
+  for (size_t done = 0; done < flood.size();) {
+    const ssize_t n = ::write(master, flood.data() + done, flood.size() - done);
+    ASSERT_GT(n, 0);
+    done += static_cast<size_t>(n);
+  }
+  // The far end goes: the hangup is the last thing the read thread posts.
+  ::close(master);
+  for (int i = 0; i < 100000 && !hungUp; ++i) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  ASSERT_TRUE(hungUp);
+  const std::string errLog = Slurp("ResultErr.txt");
+  int lines = 0;
+  for (size_t at = errLog.find("dropped"); at != std::string::npos; at = errLog.find("dropped", at + 1)) ++lines;
+  EXPECT_EQ(lines, 1) << errLog;
+  frm.reset();
+  ::close(slave);
+}
+
 TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
   TPtyStation station;
   Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
@@ -338,18 +372,31 @@ TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
   EXPECT_TRUE(frm->mniStart->isEnabled());
 }
 
-TEST_F(MainWindow, PortLibraryChoosesThePort) {
-  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), 77);
+// The port library is code: it comes from the program's own directory or the
+// installation's library directory beside it, never from the data directory, which the
+// service's user can write.
+TEST_F(MainWindow, PortLibraryComesFromTheProgramNotTheDataDirectory) {
+  namespace fs = std::filesystem;
+  fs::create_directories(Path("opt/bin"));
+  fs::create_directories(Path("opt/lib"));
+  SetExecutablePath(Path("opt/bin/quorvex"));
+  fs::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "loaded from the data directory";
   Make();  // CommNo names another port
+  EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
+  frm.reset();
+
+  fs::copy_file(QV_TEST_EXTRARES, Path("opt/lib/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77) << "the installation's library directory";
+  fs::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("opt/bin/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "the program's directory comes first; this one has no export";
+  fs::remove(Path("opt/bin/libextrares.so"));
+  fs::copy_file(QV_TEST_EXTRARES, Path("opt/bin/libextrares.so"));
+  fs::remove(Path("opt/lib/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77) << "the program's directory";
+  Make();
   EXPECT_EQ(frm->cmPDA.CommName(), "//./COM77");
   EXPECT_EQ(frm->cmPDA.BaudRate(), 115200u);
-  frm.reset();
-  std::filesystem::remove(Path("libextrares.so"));
-  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), -1) << "no export";
-  Make();
-  EXPECT_EQ(frm->cmPDA.CommName(), "/nonexistent/qv-tty");
 }
 
 TEST_F(MainWindow, MenusOpenTheirDialogs) {
