@@ -13,6 +13,7 @@
 //
 // Library: qv_db (src/bridge/db.cmake). Documentation: docs/database.md.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -83,6 +84,11 @@ TConnTarget ParseConnectionString(const std::string& ConnStr, int ConnectTimeout
 // Initial Catalog -> Database, User ID/Password -> UID/PWD, TDS_Version=7.4,
 // ClientCharset=UTF-8; Driver=FreeTDS. Throws as ParseConnectionString.
 std::string TranslateOleDbToOdbc(const std::string& OleDbConnStr);
+
+// Receives the server errors that the layer reports without failing the call: an error a
+// procedure raises after its first result set, whose rows the dataset keeps (as the OLE DB
+// provider delivered them). Process-wide; an empty function (the default) drops them.
+void SetServerMessageLog(std::function<void(const std::string&)> Log);
 
 // The FreeTDS ODBC driver as unixODBC can load it: "FreeTDS" when odbcinst.ini registers
 // a driver of that name, else the path of libtdsodbc.so when one is installed, else "".
