@@ -80,9 +80,11 @@ struct TConnTarget {
 TConnTarget ParseConnectionString(const std::string& ConnStr, int ConnectTimeoutSeconds = 0);
 
 // The OLE DB ("Provider=SQLOLEDB...") to FreeTDS ODBC translation on its own:
-// Data Source=host[,port] or host\instance -> Server/Port or Server + Instance handling,
-// Initial Catalog -> Database, User ID/Password -> UID/PWD, TDS_Version=7.4,
-// ClientCharset=UTF-8; Driver=FreeTDS. Throws as ParseConnectionString.
+// Data Source=host[,port] or host\instance -> Server/Port or Server=host\instance (the
+// ODBC backend looks the instance's port up at connect), Initial Catalog -> Database, User
+// ID/Password -> UID/PWD, Encrypt/Use Encryption for Data=True -> Encryption=require (False:
+// FreeTDS's default), Current Language -> Language, TDS_Version=7.4, ClientCharset=UTF-8;
+// Driver=FreeTDS. Throws as ParseConnectionString.
 std::string TranslateOleDbToOdbc(const std::string& OleDbConnStr);
 
 // Receives the server errors that the layer reports without failing the call: an error a
@@ -122,7 +124,8 @@ enum class TFieldType {
 };
 
 // ADO's as-string rendering of a non-integer number: general format, at most `Digits`
-// significant digits (15 for doubles/numeric/money, 7 for single precision), no trailing
+// significant digits (15 for doubles/numeric/money; single-precision values are shown with
+// the fewest digits that read back as the same single), no trailing
 // zeros, no trailing ".", "E" exponent (Delphi style, "1E15", "1E-5") outside 1e-5..1e15.
 std::string FormatFloat(double Value, int Digits = 15);
 // The same for a decimal text (numeric / money as the server sent it, e.g. "12.5000",
