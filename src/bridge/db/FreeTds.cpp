@@ -185,8 +185,8 @@ int LookupInstancePort(const std::string& Host, const std::string& Instance, std
              "\" but it has no TCP port: switch its TCP/IP protocol on in SQL Server Configuration Manager and "
              "restart it";
     else if (refused)
-      *Why = "instance lookup: nothing answers on " + where.substr(4) + " (the SQL Server Browser service is not "
-             "running)" + advice;
+      *Why = "instance lookup: nothing answers on UDP port " + std::to_string(BrowserPort) + " of " + Host +
+             ": the SQL Server Browser service is not running" + advice;
     else
       *Why = "instance lookup: " + where + " did not answer for the instance \"" + Instance + "\" within " +
              std::to_string(Budget.count()) + " ms" + advice;

@@ -242,7 +242,8 @@ class RequestWatch {
           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
       const int64_t silent = socket_.SilentMs();
       if (silent < 0 || std::min(elapsed, silent) < limitMs_) continue;
-      cut_ = socket_.Cut();
+      cut_ = true;  // before the cut: the driver's thread wakes at once and reads it
+      if (!socket_.Cut()) cut_ = false;
       armed_ = false;
     }
   }
@@ -685,7 +686,7 @@ std::string* Value(Pairs& kv, const char* key) {
 
 bool IsLocalHost(const std::string& host) {
   std::string h = Lower(host);
-  return h.empty() || h == "localhost" || h == "(local)" || h == "." || h == "::1" || h.rfind("127.", 0) == 0;
+  return h == "localhost" || h == "(local)" || h == "." || h == "::1" || h.rfind("127.", 0) == 0;
 }
 
 // The handles of a connection being opened, freed unless handed on.
@@ -795,7 +796,9 @@ std::unique_ptr<Backend> OpenOdbc(TADOConnection& Owner, const std::string& Conn
                ": check that SQL Server runs there with its TCP/IP protocol on, that the port is right and that the "
                "firewall lets it through";
       }
-      if (IsLocalHost(host))
+      if (host.empty())
+        msg += "; no server is set (server= in datalink.ini is empty)";
+      else if (IsLocalHost(host))
         msg += "; note: \"(local)\", \".\" and localhost mean this Linux machine, not the SQL Server's Windows "
                "machine: write that machine's address";
     }
