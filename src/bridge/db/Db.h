@@ -1,5 +1,5 @@
 #pragma once
-// The database access layer: it stands where ADO stood in the Windows original.
+// The database access layer: it stands where ADO stood on Windows.
 //
 // Three ADO-shaped components (connection, query, stored-procedure dataset) with two
 // backends behind them, chosen from the connection string:
@@ -160,7 +160,7 @@ class TADOConnection {
   // default), so a lock held elsewhere or a dead link cannot hang the caller; 0 = no limit.
   int CommandTimeout() const noexcept { return commandTimeout_; }
   void SetCommandTimeout(int Seconds) noexcept { commandTimeout_ = Seconds; }
-  // No login prompt exists on this platform; kept for the Part's "no login prompt".
+  // No login prompt exists on this platform; accepted so that callers can say "no prompt".
   void SetLoginPrompt(bool) noexcept {}
 
   // Opens with ConnectionString(); no-op when already connected. Throws EDatabaseError
@@ -205,7 +205,7 @@ class TADOConnection {
   uint64_t roundTrips_ = 0;
 };
 
-// The backend's equivalents of the original's fixed T-SQL texts (docs/database.md).
+// The backend's equivalents of the service's fixed T-SQL texts (docs/database.md).
 // By the connection's Backend(); ODBC (or None) gives the T-SQL text itself.
 //   ProcListSql: "select name from sysobjects where xtype='P' and category='0' order by name"
 //     PostgreSQL: the names of the procedures (prokind 'p') of schema public, one column
