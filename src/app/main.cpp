@@ -1,11 +1,13 @@
 // quorvex: the service program. "--headless" runs the service without a desktop: no window,
-// the operation log on standard output. SIGINT or SIGTERM end it cleanly in both modes.
+// the operation log on standard output. SIGINT, SIGTERM or SIGHUP end it cleanly in both modes.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/Settings.h"
 #include "app/service/DbService.h"
+#include "base/Logging.h"
 #include "app/gui/QvApplication.h"
 #include "app/service/Headless.h"
 #include "app/service/SignalStop.h"
@@ -24,8 +26,23 @@ bool HasArg(int argc, char** argv, const char* arg) {
 
 int main(int argc, char** argv) {
   qv::LoadSysSet();
-  if (!qv::AcquireSingleInstance(qv::InstanceLockPath())) return 0;  // one copy only
-  if (HasArg(argc, argv, "--headless")) return qv::RunHeadless(argc, argv);
+  // One copy only; the second one says which copy holds the lock, and ends.
+  const std::string lockPath = qv::InstanceLockPath();
+  if (long other = 0; !qv::AcquireSingleInstance(lockPath, &other)) {
+    const std::string who = other > 0 ? "(PID " + std::to_string(other) + ")" : "(PID unknown)";
+    const std::string text = "another copy " + who + " holds the lock file " + lockPath + "; this one ends";
+    std::fprintf(stderr, "quorvex: %s\n", text.c_str());
+    qv::WriteErrLog("SingleInstance: " + text);
+    return 0;
+  }
+
+  const bool headless = HasArg(argc, argv, "--headless");
+  // The defaults stand in for what datalink.ini could not give, but not silently.
+  for (const std::string& warning : qv::CheckDataLinkIni()) {
+    if (headless) std::fprintf(stderr, "quorvex: warning: %s\n", warning.c_str());
+    qv::WriteErrLog("LoadSysSet: " + warning);
+  }
+  if (headless) return qv::RunHeadless(argc, argv);
 
   qv::TQvApplication app(argc, argv);
   app.setApplicationName("quorvex");
@@ -40,7 +57,7 @@ int main(int argc, char** argv) {
   // exit, not quit: quit first asks every window to close, and the window only hides.
   QObject::connect(&frmMain, &qv::TfrmMain::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
   QObject::connect(&signalStop, &qv::TSignalStop::stopRequested, &frmMain, [&frmMain](int signo) {
-    std::fprintf(stderr, "quorvex: %s received, stopping\n", signo == SIGINT ? "SIGINT" : "SIGTERM");
+    std::fprintf(stderr, "quorvex: %s received, stopping\n", qv::SignalName(signo));
     frmMain.EndBySignal();
   });
   signalStop.Arm();

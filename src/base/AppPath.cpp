@@ -6,10 +6,34 @@
 
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 
 namespace qv {
 
+namespace {
+
+std::mutex& ExeMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::string& ExeOverride() {
+  static std::string path;
+  return path;
+}
+
+}  // namespace
+
+void SetExecutablePath(std::string path) {
+  std::lock_guard<std::mutex> lock(ExeMutex());
+  ExeOverride() = std::move(path);
+}
+
 std::string ExecutablePath() {
+  {
+    std::lock_guard<std::mutex> lock(ExeMutex());
+    if (!ExeOverride().empty()) return ExeOverride();
+  }
   char buf[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();

@@ -8,6 +8,8 @@ std::string GetAppPath();
 
 // Full path of the running executable; empty when the system does not tell.
 std::string ExecutablePath();
+// For tests: the program is taken to be path instead ("" restores the real one).
+void SetExecutablePath(std::string path);
 
 // Looks a fixed file name up case-insensitively in dir (which ends in '/'); returns the
 // path of the existing entry, or dir + name when there is none.

@@ -42,6 +42,9 @@ int ReplaceFile(const std::string& path, std::string_view data) {
 
   const int fd = mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return errno;
+  // The new file takes the old one's owner and group (root rewriting the service user's
+  // file must not take it over); when the owner cannot be given back, the group at least.
+  if (exists && fchown(fd, st.st_uid, st.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
   int err = 0;
   if (fchmod(fd, exists ? (st.st_mode & 07777) : 0644) != 0 || !WriteAllFd(fd, data) || fsync(fd) != 0)
     err = errno ? errno : EIO;

@@ -12,8 +12,10 @@ bool WriteAllFd(int fd, std::string_view data);
 // Replaces the file at path by data: a temporary file in the same directory, synced, then
 // renamed over the old one, so a crash or a full disk leaves the old file or the new one,
 // never half of either. A link is followed (the file it names is replaced); an existing
-// file keeps its mode (a new one gets 0644); a file made read-only is refused, as writing
-// it in place would be. 0 on success, else the errno of the step that failed.
+// file keeps its mode, owner and group (a new one gets 0644; a user who may write someone
+// else's file but not give it away keeps at least its group); a file made read-only is
+// refused, as writing it in place would be. 0 on success, else the errno of the step that
+// failed.
 int ReplaceFile(const std::string& path, std::string_view data);
 
 }  // namespace qv

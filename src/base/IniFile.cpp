@@ -83,16 +83,21 @@ Line ParseLine(std::string raw) {
 
 // Reads the file into lines. A missing file is an empty one; false when it exists but
 // cannot be read.
-bool LoadLines(const std::string& path, std::vector<Line>& lines) {
+bool LoadLines(const std::string& path, std::vector<Line>& lines, int* error = nullptr) {
   lines.clear();
+  if (error) *error = 0;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  if (fd < 0) {
+    if (error) *error = errno == ENOTDIR ? ENOENT : errno;
+    return errno == ENOENT || errno == ENOTDIR;
+  }
   std::string data;
   char buf[8192];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      if (error) *error = errno;
       close(fd);
       return false;
     }
@@ -154,6 +159,40 @@ bool FindValue(const std::string& path, const std::string& section, const std::s
 }  // namespace
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
+
+std::optional<std::string> TIniFile::Find(const std::string& section, const std::string& key) const {
+  std::string value;
+  if (!FindValue(path_, section, key, value)) return std::nullopt;
+  return value;
+}
+
+TIniFile::TReport TIniFile::Inspect() const {
+  TReport report;
+  try {
+    std::vector<Line> lines;
+    LoadLines(path_, lines, &report.error);
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const Line& l = lines[i];
+      if (l.kind == Line::kSection) {
+        inSection = true;
+        continue;
+      }
+      if (l.kind == Line::kKey && inSection) {
+        ++report.keys;
+        continue;
+      }
+      std::string_view raw(l.raw);
+      while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
+      const std::string_view t = TrimSpaces(raw);
+      if (l.kind == Line::kOther && (t.empty() || t.front() == ';')) continue;
+      report.notTaken.push_back({static_cast<int>(i + 1), l.kind == Line::kKey, GbkToUtf8(raw)});
+    }
+  } catch (...) {
+    if (report.error == 0) report.error = EIO;
+  }
+  return report;
+}
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& def) const {

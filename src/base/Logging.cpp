@@ -42,11 +42,23 @@ std::tm LocalTime(std::chrono::system_clock::time_point t) {
   return tm;
 }
 
+// Logs may carry what terminals sent: never more than owner read-write, group read. An
+// older file that others could read is tightened at its next line.
+constexpr mode_t kLogMode = 0640;
+
+int OpenLog(const std::string& path, int flags) {
+  const int fd = open(path.c_str(), flags | O_CLOEXEC, kLogMode);
+  if (fd < 0) return fd;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && (st.st_mode & 07777 & ~kLogMode) != 0) (void)fchmod(fd, st.st_mode & kLogMode);
+  return fd;
+}
+
 // Appends one line (UTF-8 text, written as GBK with CR LF) to path. With a limit, a file
 // whose length divided by 128 is at least limit is emptied first (any limit of 0 or less
 // therefore keeps only the newest line).
 void AppendLine(const std::string& path, std::string_view text, std::optional<long long> limit) {
-  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  int flags = O_WRONLY | O_CREAT | O_APPEND;
   if (limit) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= *limit)
@@ -54,7 +66,7 @@ void AppendLine(const std::string& path, std::string_view text, std::optional<lo
   }
   std::string line = Utf8ToGbk(text);
   line += "\r\n";
-  int fd = open(path.c_str(), flags, 0644);
+  const int fd = OpenLog(path, flags);
   if (fd < 0) return;
   WriteAllFd(fd, line);
   close(fd);
@@ -116,7 +128,7 @@ void WriteCommDayLog(std::string_view text) {
     const auto now = Now();
     std::string dir = FindNoCase(GetAppPath(), "Log");
     struct stat st {};
-    if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return;
+    if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return;
     std::tm tm = LocalTime(now);
     char name[32];
     std::snprintf(name, sizeof name, "%04d%02d%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
@@ -129,7 +141,7 @@ void WriteEPosLog(std::string_view text, bool clear) {
   try {
     const std::string path = FindNoCase(GetAppPath(), "ePOS.txt");
     if (clear) {
-      int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      const int fd = OpenLog(path, O_WRONLY | O_CREAT | O_TRUNC);
       if (fd >= 0) close(fd);
     }
     if (!text.empty()) AppendLine(path, text, std::nullopt);

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -30,6 +31,12 @@ void LoadSysSet();
 // Reads [SysSet] STR_HELP_FILE (default "help.chm") into SysSet().HelpFile and returns it,
 // untrimmed; read afresh at each use of the Help command.
 std::string ReadHelpFile();
+
+// One line for each thing in datalink.ini the program could not take, so that a default
+// used in its place does not go unnoticed: a file that is missing, cannot be read or holds
+// no key, a line that is no section, key or comment, a number key whose value is no
+// number. Each line begins "datalink.ini". Empty when all is well.
+std::vector<std::string> CheckDataLinkIni();
 
 // [CommSet] keys with their defaults, read afresh at each call.
 std::string ReadCommNo();  // CommNo, default "COM1"

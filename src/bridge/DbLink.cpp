@@ -44,6 +44,9 @@ TdtDbLink::TdtDbLink()
   qryTask.SetName("qryTask");
   sqlproc_list_qry.SetName("sqlproc_list_qry");
   spbatbill.SetName("spbatbill");
+  // Server errors the access layer reports without failing the call (an error after a
+  // procedure's rows) go to the error log.
+  db::SetServerMessageLog([](const std::string& m) { WriteErrLog(m); });
 }
 
 TdtDbLink& dtDbLink() {

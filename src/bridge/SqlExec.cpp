@@ -1,6 +1,8 @@
 #include "bridge/SqlExec.h"
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "base/Logging.h"
 #include "base/Settings.h"
@@ -58,6 +60,34 @@ struct TReleaseGuard {
 
 }  // namespace
 
+std::string TraceRequestText(const std::string& Cmd, std::string_view text) {
+  // Field numbers of the request texts (RT-LOGIN: corp, device, user, password; RT-SETPSW:
+  // old, new, operator).
+  std::vector<size_t> secret;
+  const std::string upper = UpperCase(Cmd);
+  if (upper == "RT-LOGIN") secret = {3};
+  if (upper == "RT-SETPSW") secret = {0, 1};
+  if (secret.empty()) return std::string(text);
+  // Fields end at commas outside double quotes; a doubled quote inside a field toggles
+  // twice and so stays inside.
+  std::string out;
+  size_t field = 0, start = 0;
+  bool quoted = false;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] == '"') quoted = !quoted;
+    if (i < text.size() && (text[i] != ',' || quoted)) continue;
+    std::string_view f = text.substr(start, i - start);
+    if (std::find(secret.begin(), secret.end(), field) != secret.end())
+      out += f.size() >= 2 && f.front() == '"' && f.back() == '"' ? "\"***\"" : "***";
+    else
+      out += f;
+    if (i < text.size()) out += ',';
+    ++field;
+    start = i + 1;
+  }
+  return out;
+}
+
 int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr, int* DataFlag,
                          std::string& strResult) {
   int result = 6;
@@ -68,7 +98,7 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
     TStringList list;
     try {
       const std::string text = Trim(pDataStr);
-      WriteResultLog("pDataStr=" + text);
+      WriteResultLog("pDataStr=" + TraceRequestText(Cmd, text));
       if (toStrings(text, &list)) {
         result = readPLUSQLProc(iPADNo, Cmd, list, pDataStr, DataFlag, strResult);
       } else {
@@ -97,7 +127,7 @@ int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDa
     TStringList list;
     try {
       const std::string text = Trim(pDataStr);
-      WriteResultLog("pDataStr=" + text);
+      WriteResultLog("pDataStr=" + TraceRequestText(Cmd, text));
       if (toStrings(text, &list)) {
         result = execSQLProc(iPADNo, Cmd, list, strResult, bLast);
       } else {

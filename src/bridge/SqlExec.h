@@ -2,6 +2,7 @@
 // The doorway between the terminal protocol and the database: one row per read call, one
 // record per save call. Every failure is a result code; nothing throws out of these.
 #include <string>
+#include <string_view>
 
 #include "base/Fields.h"
 
@@ -17,6 +18,10 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
 // Save commands, once per record in order; bLast marks the upload's last record.
 int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
                          std::string& strResult, bool bLast);
+
+// The request text as the debug trace shows it: the password fields of "RT-LOGIN"
+// (cUserPsw) and "RT-SETPSW" (both passwords) read "***".
+std::string TraceRequestText(const std::string& Cmd, std::string_view text);
 
 int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
                    std::string& RecordText, int* DataFlag, std::string& strResult);

@@ -258,8 +258,14 @@ std::string TranslateOleDbToOdbc(const std::string& OleDbConnStr) {
   if (const std::string* v = Find(kv, {"password", "pwd"})) add("PWD", *v);
   if (const std::string* v = Find(kv, {"application name", "app"})) add("APP", *v);
   if (const std::string* v = Find(kv, {"workstation id", "wsid"})) add("WSID", *v);
-  if (const std::string* v = Find(kv, {"use encryption for data", "encrypt"}))
-    add("Encryption", Truthy(*v) ? "require" : "off");
+  // "Encrypt=False" meant "encrypt the login only" to the OLE DB provider; FreeTDS's default
+  // (request) does the same, and "off" would fail against a server that forces encryption.
+  if (const std::string* v = Find(kv, {"use encryption for data", "encrypt"})) {
+    std::string e = Lower(Trim(*v));
+    if (Truthy(*v) || e == "mandatory" || e == "strict") add("Encryption", "require");
+  }
+  // Without one the ODBC backend asks for the login's default language.
+  if (const std::string* v = Find(kv, {"current language", "language"})) add("Language", *v);
   add("TDS_Version", "7.4");
   add("ClientCharset", "UTF-8");
   return out;

@@ -13,6 +13,7 @@
 //
 // Library: qv_db (src/bridge/db.cmake). Documentation: docs/database.md.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -81,10 +82,17 @@ struct TConnTarget {
 TConnTarget ParseConnectionString(const std::string& ConnStr, int ConnectTimeoutSeconds = 0);
 
 // The OLE DB ("Provider=SQLOLEDB...") to FreeTDS ODBC translation on its own:
-// Data Source=host[,port] or host\instance -> Server/Port or Server + Instance handling,
-// Initial Catalog -> Database, User ID/Password -> UID/PWD, TDS_Version=7.4,
-// ClientCharset=UTF-8; Driver=FreeTDS. Throws as ParseConnectionString.
+// Data Source=host[,port] or host\instance -> Server/Port or Server=host\instance (the
+// ODBC backend looks the instance's port up at connect), Initial Catalog -> Database, User
+// ID/Password -> UID/PWD, Encrypt/Use Encryption for Data=True -> Encryption=require (False:
+// FreeTDS's default), Current Language -> Language, TDS_Version=7.4, ClientCharset=UTF-8;
+// Driver=FreeTDS. Throws as ParseConnectionString.
 std::string TranslateOleDbToOdbc(const std::string& OleDbConnStr);
+
+// Receives the server errors that the layer reports without failing the call: an error a
+// procedure raises after its first result set, whose rows the dataset keeps (as the OLE DB
+// provider delivered them). Process-wide; an empty function (the default) drops them.
+void SetServerMessageLog(std::function<void(const std::string&)> Log);
 
 // The FreeTDS ODBC driver as unixODBC can load it: "FreeTDS" when odbcinst.ini registers
 // a driver of that name, else the path of libtdsodbc.so when one is installed, else "".
@@ -151,7 +159,7 @@ class TADOConnection {
   // default), so a lock held elsewhere or a dead link cannot hang the caller; 0 = no limit.
   int CommandTimeout() const noexcept { return commandTimeout_; }
   void SetCommandTimeout(int Seconds) noexcept { commandTimeout_ = Seconds; }
-  // No login prompt exists on this platform; kept for the Part's "no login prompt".
+  // No login prompt exists on this platform; accepted so that callers can say "no prompt".
   void SetLoginPrompt(bool) noexcept {}
 
   // Opens with ConnectionString(); no-op when already connected. Throws EDatabaseError

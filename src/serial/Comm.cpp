@@ -148,6 +148,14 @@ struct TComm::Session {
 
     std::atomic<bool> readActive{false}, writeActive{false};
 
+    // The received chunks posted and not yet delivered, and the bytes dropped since the
+    // owner last heard of it. Shared with the posted calls, which may outlive the session.
+    struct RxQueue {
+        std::atomic<std::size_t> cost{0};
+        std::atomic<uint64_t> dropped{0};
+    };
+    std::shared_ptr<RxQueue> rx = std::make_shared<RxQueue>();
+
     std::mutex m;
     std::condition_variable cv;
     std::deque<std::vector<uint8_t>> queue;
@@ -432,9 +440,25 @@ void TComm::ReadLoop(Session* s) {
             len = static_cast<std::size_t>(end - buf.begin());
         }
         if (len == 0) return;
-        buf.resize(len + 1);
-        buf[len] = 0;  // receivers may treat the chunk as a C string
-        s->Post([b = std::move(buf)](TComm* c) {
+        // Room in the queue, or the chunk is dropped: the first drop of a busy spell posts
+        // the report, which tells the total when the owner gets to it.
+        const std::size_t cost = len + kChunkOverhead;
+        std::size_t queued = s->rx->cost.load();
+        do {
+            if (queued + cost > kReceiveQueueLimit) {
+                if (s->rx->dropped.fetch_add(len) == 0)
+                    s->Post([rx = s->rx](TComm* c) {
+                        const uint64_t n = rx->dropped.exchange(0);
+                        if (c->OnReceiveOverflow) c->OnReceiveOverflow(c, n);
+                    });
+                return;
+            }
+        } while (!s->rx->cost.compare_exchange_weak(queued, queued + cost));
+        // An exact copy: the read buffer's full capacity must not wait in the queue.
+        std::vector<uint8_t> b(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(len));
+        b.push_back(0);  // receivers may treat the chunk as a C string
+        s->Post([b = std::move(b), rx = s->rx, cost](TComm* c) {
+            rx->cost -= cost;
             if (c->OnReceiveData) c->OnReceiveData(c, b.data(), static_cast<uint16_t>(b.size() - 1));
         });
     };

@@ -51,6 +51,7 @@ using TReceiveErrorEvent = std::function<void(TComm* Sender, uint32_t EventMask)
 using TModemStateChangeEvent = std::function<void(TComm* Sender, uint32_t ModemEvent)>;
 using TSendDataEmptyEvent = std::function<void(TComm* Sender)>;
 using TNotifyEvent = std::function<void(TComm* Sender)>;
+using TReceiveOverflowEvent = std::function<void(TComm* Sender, uint64_t DroppedBytes)>;
 
 // "COMn" (any case, optionally behind "//./" or "\\.\") -> "/dev/ttyS<n-1>"; a name that
 // begins with '/' is returned unchanged; anything else gives "" (no device).
@@ -152,6 +153,13 @@ public:
     TModemStateChangeEvent OnModemStateChange;
     TNotifyEvent OnRequestHangup;
     TSendDataEmptyEvent OnSendDataEmpty;
+    // Received chunks wait for the owner thread in a bounded queue: while the owner is busy
+    // (a slow database call) a flooded line cannot grow the process. A chunk counts its
+    // bytes plus kChunkOverhead for its bookkeeping; one that does not fit is dropped. The
+    // owner hears of the bytes dropped once per busy spell, when it catches up.
+    static constexpr std::size_t kReceiveQueueLimit = 512 * 1024;
+    static constexpr std::size_t kChunkOverhead = 256;
+    TReceiveOverflowEvent OnReceiveOverflow;
 
 private:
     struct Session;  // what the two threads of one open port share

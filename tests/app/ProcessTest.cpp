@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <optional>
 #include <string>
@@ -41,7 +43,13 @@ class TChild {
       } else if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
         dup2(null, STDERR_FILENO);
       }
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      // "NAME=value" sets a variable, a bare "NAME" removes it.
+      for (const std::string& e : env) {
+        if (e.find('=') == std::string::npos)
+          unsetenv(e.c_str());
+        else
+          putenv(const_cast<char*>(e.c_str()));
+      }
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
@@ -62,6 +70,7 @@ class TChild {
   TChild& operator=(const TChild&) = delete;
 
   bool Started() const { return pid_ > 0 && out_ >= 0; }
+  pid_t Pid() const { return pid_; }
   void Signal(int signo) const { kill(pid_, signo); }
 
   // Reads lines until one satisfies pred or the time is up; every line read stays in Output().
@@ -223,19 +232,28 @@ class ServiceProcess : public ::testing::Test {
     const auto first = sim->WaitFor("PTY ", 10s);
     return first ? first->substr(4) : std::string();
   }
-  void WriteIni(const std::string& port, const std::string& connstring) {
+  void WriteIni(const std::string& port, const std::string& connstring, const std::string& sysSet = "") {
     std::ofstream(home + "/datalink.ini", std::ios::binary)
-        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n[CommSet]\r\nCommNo=" << port
+        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n" << sysSet << "[CommSet]\r\nCommNo=" << port
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
   }
-  std::unique_ptr<TChild> StartService(bool headless, const std::string& platform = "offscreen") {
+  // runtimeDir "": no XDG_RUNTIME_DIR at all.
+  std::unique_ptr<TChild> StartService(bool headless, const std::string& runtimeDir,
+                                       const std::string& platform = "offscreen") {
     std::vector<std::string> argv{QV_QUORVEX};
     if (headless) argv.push_back("--headless");
     return std::make_unique<TChild>(
         argv,
-        std::vector<std::string>{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=" + platform},
+        std::vector<std::string>{"QUORVEX_HOME=" + home,
+                                 runtimeDir.empty() ? "XDG_RUNTIME_DIR" : "XDG_RUNTIME_DIR=" + runtimeDir,
+                                 "QT_QPA_PLATFORM=" + platform},
         true);
+  }
+  std::unique_ptr<TChild> StartService(bool headless) { return StartService(headless, home); }
+  std::string ErrLog() const {
+    std::ifstream in(home + "/ResultErr.txt", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
   std::string home, conn;
@@ -251,7 +269,8 @@ bool IsLoginOk(const std::string& l) {
 
 TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
   if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
-  for (const auto& [signo, name] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}}) {
+  for (const auto& [signo, name] :
+       {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}, std::pair{SIGHUP, "SIGHUP"}}) {
     SCOPED_TRACE(name);
     const std::string pty = StartSim(kLoginLoop);
     ASSERT_FALSE(pty.empty());
@@ -275,6 +294,30 @@ TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
     fs::remove_all(home + "/Log");
     sim.reset();
   }
+}
+
+// The debug trace of a login shows no password, and no log is readable by everybody.
+TEST_F(ServiceProcess, LogsKeepPasswordsAndOtherUsersOut) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string pty = StartSim(kLoginLoop);
+  ASSERT_FALSE(pty.empty());
+  WriteIni(pty, conn, "writeResult=1\r\n");
+  const mode_t savedMask = umask(022);
+  auto svc = StartService(true);
+  umask(savedMask);
+  ASSERT_TRUE(svc->Started());
+  EXPECT_TRUE(svc->WaitLine(IsLoginOk, kServe)) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+
+  std::ifstream in(home + "/Result.txt", std::ios::binary);
+  const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(trace.find("pDataStr=\"0001\",\"PDA11\",\"003\",\"***\""), std::string::npos) << trace.substr(0, 2000);
+  EXPECT_EQ(trace.find("\"123\""), std::string::npos) << "the waiter's password is in the trace";
+  std::vector<fs::path> logs{home + "/Result.txt"};
+  for (const auto& e : fs::directory_iterator(home + "/Log")) logs.push_back(e.path());
+  for (const fs::path& p : logs)
+    EXPECT_EQ(fs::status(p).permissions() & fs::perms::others_all, fs::perms::none) << p;
 }
 
 TEST_F(ServiceProcess, WindowEndsOnSigtermWithoutAsking) {
@@ -304,10 +347,12 @@ TEST_F(ServiceProcess, PortThatCannotOpenIsReportedAndTheProgramStillStops) {
   ASSERT_TRUE(svc->Started());
   EXPECT_TRUE(svc->WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc->Output();
 
-  // A second copy ends at once and says nothing.
+  // A second copy ends at once and says which copy holds the lock.
   auto second = StartService(true);
   EXPECT_EQ(second->WaitExit(kStop), std::optional<int>(0));
-  EXPECT_EQ(second->Output(), "");
+  EXPECT_NE(second->Output().find("another copy (PID " + std::to_string(svc->Pid()) + ")"), std::string::npos)
+      << second->Output();
+  EXPECT_EQ(second->Output().find("串口"), std::string::npos) << "the second copy started a service";
 
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
@@ -318,12 +363,33 @@ TEST_F(ServiceProcess, PortThatCannotOpenIsReportedAndTheProgramStillStops) {
 // would end a program that asks for one at once.
 TEST_F(ServiceProcess, HeadlessLoadsNoDisplayPlatform) {
   WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
-  auto svc = StartService(true, "no-such-platform");
+  auto svc = StartService(true, home, "no-such-platform");
   ASSERT_TRUE(svc->Started());
   EXPECT_TRUE(svc->WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc->Output();
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
   EXPECT_EQ(svc->Output().find("platform plugin"), std::string::npos) << svc->Output();
+}
+
+// Without a runtime directory the lock is a private file of the data directory; a second
+// copy says so on standard error and in the error log, with the first one's PID.
+TEST_F(ServiceProcess, WithoutARuntimeDirectoryTheLockIsInTheDataDirectory) {
+  WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true, "");
+  ASSERT_TRUE(svc->Started());
+  ASSERT_TRUE(svc->WaitFor("串口打开失败", kServe)) << svc->Output();
+  struct stat st {};
+  ASSERT_EQ(lstat((home + "/Quorvex.lock").c_str(), &st), 0) << "no lock in the data directory";
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  auto second = StartService(true, "");
+  EXPECT_EQ(second->WaitExit(kStop), std::optional<int>(0));
+  const std::string pid = "(PID " + std::to_string(svc->Pid()) + ")";
+  EXPECT_NE(second->Output().find(pid), std::string::npos) << second->Output();
+  EXPECT_NE(ErrLog().find(pid), std::string::npos) << ErrLog();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
 }
 
 // A signal while the start sequence still waits for the base station (it pumps events
@@ -344,6 +410,53 @@ TEST_F(ServiceProcess, SignalDuringTheStartSequenceIsNotLost) {
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
   close(master);
+}
+
+// Once one signal has come, a second one of another kind (Ctrl-C after systemd's SIGTERM)
+// ends the program at once instead of queueing behind the first. The start sequence holds
+// the first one back (a base station that never answers), which shows it.
+TEST_F(ServiceProcess, ASecondSignalOfAnotherKindEndsAtOnce) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  WriteIni(ptsname(master), "host=" + home + "/no-server dbname=demo user=postgres");
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  pollfd p{master, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 20000), 1) << svc->Output();
+  svc->Signal(SIGTERM);
+  svc->Signal(SIGINT);
+  const std::optional<int> rc = svc->WaitExit(kStop);
+  ASSERT_TRUE(rc.has_value());
+  EXPECT_TRUE(*rc == -SIGINT || *rc == -SIGTERM) << "status " << *rc << ": the second signal was held back\n"
+                                                  << svc->Output();
+  close(master);
+}
+
+// Values of datalink.ini that the program cannot take keep their defaults, each with one
+// warning line on standard error and in the error log.
+TEST_F(ServiceProcess, SettingsNotUnderstoodAreWarnedOnce) {
+  std::ofstream(home + "/datalink.ini", std::ios::binary)
+      << "[SysSet]\r\nSYS_SERVER_TYPE=zero\r\n[CommSet]\r\nCommNo=" << home << "/no-such-port\r\n"
+      << "ChannelNo=three\r\nthis is no setting\r\n[ConnectionString]\r\nconnstring=host=" << home
+      << "/no-server dbname=demo\r\n";
+  auto svc = StartService(true);
+  ASSERT_TRUE(svc->Started());
+  ASSERT_TRUE(svc->WaitFor("串口打开失败", kServe)) << svc->Output();
+  svc->Signal(SIGTERM);
+  EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+  const std::string errLog = ErrLog();
+  for (const char* part : {"SYS_SERVER_TYPE=zero is not a number; 1 is used", "ChannelNo=three is not a number; 0 is used",
+                           "line 6 is not understood: this is no setting"}) {
+    auto count = [&](const std::string& text) {
+      int n = 0;
+      for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_EQ(count(svc->Output()), 1) << part << "\n" << svc->Output();
+    EXPECT_EQ(count(errLog), 1) << part << "\n" << errLog;
+  }
 }
 
 // The database is down when the service starts; once it is up, the first login finds the

@@ -200,5 +200,21 @@ TEST_F(IniFile, WriteKeepsFileMode) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// root rewriting a file of the service's user must leave it the service's: a rename puts
+// a new file in place, which would otherwise be root's.
+TEST_F(IniFile, WriteKeepsOwnerAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  Put("a.ini", "[S]\r\n");
+  ASSERT_EQ(chown(Path("a.ini").c_str(), 65534, 65534), 0);
+  chmod(Path("a.ini").c_str(), 0600);
+  ASSERT_TRUE(TIniFile(Path("a.ini")).WriteString("S", "k", "v"));
+  struct stat st {};
+  ASSERT_EQ(stat(Path("a.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(Slurp("a.ini"), "[S]\r\nk=v\r\n");
+}
+
 }  // namespace
 }  // namespace qv::test

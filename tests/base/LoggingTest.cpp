@@ -123,6 +123,36 @@ TEST_F(LoggingAt, EPosLog) {
   EXPECT_EQ(Slurp("ePOS.txt"), "");
 }
 
+// Result.txt holds request texts and every log may name waiters and tables: no log is
+// readable by everybody, whatever the umask, and one left readable is tightened at the
+// next line.
+TEST_F(LoggingAt, LogFilesAreNotWorldReadable) {
+  const mode_t savedMask = umask(0);
+  SysSet().writeResult = SysSet().WriteCommLog = true;
+  WriteResultLog("r");
+  WriteErrLog("e");
+  WriteCommDayLog("c");
+  WriteEPosLog("p", true);
+  auto mode = [this](const std::string& name) {
+    struct stat st {};
+    return stat(Path(name).c_str(), &st) == 0 ? st.st_mode & 07777 : 07777u;
+  };
+  for (const char* name : {"Result.txt", "ResultErr.txt", "Log/20240506.txt", "ePOS.txt"})
+    EXPECT_EQ(mode(name), 0640u) << name;
+  EXPECT_EQ(mode("Log"), 0750u);
+
+  const struct {
+    const char* name;
+    mode_t before, after;
+  } existing[] = {{"Result.txt", 0666, 0640}, {"ResultErr.txt", 0604, 0600}, {"ePOS.txt", 0600, 0600}};
+  for (const auto& c : existing) chmod(Path(c.name).c_str(), c.before);
+  WriteResultLog("r");
+  WriteErrLog("e");
+  WriteEPosLog("p", true);
+  umask(savedMask);
+  for (const auto& c : existing) EXPECT_EQ(mode(c.name), c.after) << c.name;
+}
+
 TEST(CommDayLine, Padding) {
   // 机号:12 is 7 bytes + 9 spaces; 命令: plus six Chinese characters is 17 bytes + 3 spaces.
   EXPECT_EQ(FormatCommDayLine(12, "下传菜品信息", 0, "成功"),

@@ -40,6 +40,21 @@ TEST(ConnString, BackendChoiceAndTranslation) {
       // Integrated Security=False is just a SQL login
       {"Provider=SQLOLEDB.1;Integrated Security=False;Initial Catalog=db;User ID=u;Password=p;Data Source=h", TBackend::ODBC,
        "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // Encryption: "False" is the OLE DB default (the login only) and stays FreeTDS's default
+      // (request); only a demand for more becomes "require"
+      {"Provider=SQLOLEDB.1;Initial Catalog=db;User ID=u;Password=p;Data Source=h;Encrypt=False", TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      {"Provider=SQLOLEDB.1;Initial Catalog=db;User ID=u;Password=p;Data Source=h;Use Encryption for Data=False",
+       TBackend::ODBC, "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;TDS_Version=7.4;ClientCharset=UTF-8"},
+      {"Provider=SQLOLEDB.1;Initial Catalog=db;User ID=u;Password=p;Data Source=h;Use Encryption for Data=True",
+       TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;Encryption=require;TDS_Version=7.4;ClientCharset=UTF-8"},
+      {"Provider=MSOLEDBSQL;Initial Catalog=db;User ID=u;Password=p;Data Source=h;Encrypt=Mandatory", TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;Encryption=require;TDS_Version=7.4;ClientCharset=UTF-8"},
+      // a session language only when the string names one (else the login's default)
+      {"Provider=SQLOLEDB.1;Initial Catalog=db;User ID=u;Password=p;Data Source=h;Current Language=us_english",
+       TBackend::ODBC,
+       "Driver=FreeTDS;Server=h;Port=1433;Database=db;UID=u;PWD=p;Language=us_english;TDS_Version=7.4;ClientCharset=UTF-8"},
       // ODBC strings pass unchanged
       {"Driver=FreeTDS;Server=h;Port=1433;UID=u;PWD=p;Database=db;TDS_Version=7.4", TBackend::ODBC,
        "Driver=FreeTDS;Server=h;Port=1433;UID=u;PWD=p;Database=db;TDS_Version=7.4"},

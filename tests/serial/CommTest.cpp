@@ -1,6 +1,7 @@
 // TComm over real pseudo-terminals: the test holds the master side, TComm opens the slave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -199,6 +200,45 @@ TEST_F(CommTest, BurstArrivesCompleteAndInOrderInBoundedTerminatedChunks) {
         EXPECT_LE(c.size(), 2048u);
     }
     EXPECT_EQ(unterminated, 0);
+}
+
+// While the owner thread is busy (a slow database call) the read thread keeps taking bytes
+// off the line: what waits for the owner stays within the bound, what does not fit is
+// dropped and reported once, and delivery goes on as soon as the owner catches up.
+TEST_F(CommTest, FloodWhileTheOwnerIsBusyIsBoundedAndReportedOnce) {
+    std::vector<uint64_t> overflows;
+    std::size_t bytesBefore = 0, chunksBefore = 0;
+    comm.OnReceiveOverflow = [&](TComm* sender, uint64_t n) {
+        EXPECT_EQ(sender, &comm);
+        if (overflows.empty()) {
+            bytesBefore = received.size();
+            chunksBefore = chunks.size();
+        }
+        overflows.push_back(n);
+    };
+    ASSERT_EQ(comm.StartComm(), 1);
+    const std::size_t total = 8u << 20;  // 16 times the bound
+    const std::vector<uint8_t> flood = Pattern(total, 5);
+    pty.Write(flood);  // the owner thread does nothing else meanwhile
+    uint64_t dropped = 0;
+    ASSERT_TRUE(RunUntil([&] {
+        dropped = 0;
+        for (uint64_t n : overflows) dropped += n;
+        return received.size() + dropped >= total;
+    })) << received.size() << " received, " << dropped << " dropped";
+    EXPECT_EQ(received.size() + dropped, total);
+    ASSERT_EQ(overflows.size(), 1u) << "one report per busy spell";
+    const std::size_t queued = bytesBefore + chunksBefore * TComm::kChunkOverhead;
+    EXPECT_LE(queued, TComm::kReceiveQueueLimit);
+    EXPECT_GT(queued, TComm::kReceiveQueueLimit - 2048 - TComm::kChunkOverhead) << "the queue was not used to its bound";
+    // What was kept is the line's bytes as they came, up to the first gap.
+    EXPECT_TRUE(std::equal(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(bytesBefore), flood.begin()));
+    // Once caught up, nothing more is lost.
+    received.clear();
+    pty.Write(Pattern(100000, 6));
+    ASSERT_TRUE(RunUntil([&] { return received.size() >= 100000; }));
+    EXPECT_EQ(received, Pattern(100000, 6));
+    EXPECT_EQ(overflows.size(), 1u);
 }
 
 TEST_F(CommTest, IgnoreNullCharDropsZeroBytes) {

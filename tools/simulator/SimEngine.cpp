@@ -66,7 +66,7 @@ std::string WallClockText() {
 }
 
 TSimEngine::TSimEngine(TSimConfig cfg) : cfg_(std::move(cfg)), channel_(cfg_.channel), rng_(cfg_.seed) {
-  for (const TSimTerminalCfg& c : cfg_.terminals) terms_.push_back(TTerm{c, 0, 0, 0, TPhase::Idle, {}, 0, 0, 0, {}});
+  for (const TSimTerminalCfg& c : cfg_.terminals) terms_.push_back(TTerm{c, 0, 0, 0, TPhase::Idle, {}, {}, 0, 0, 0, {}});
 }
 
 bool TSimEngine::TermFinished(const TTerm& t) const {
@@ -278,6 +278,10 @@ void TSimEngine::Abandon(TTerm& t, const std::string& why) {
 void TSimEngine::Finish(TTerm& t, bool ok, const std::string& text) {
   const std::string name = RequestName(t);
   t.phase = TPhase::Idle;
+  // A terminal resends its unacknowledged request as it was (same header, record numbers
+  // and clock): what it built is kept for the retry. Broken off before the grant, the
+  // attempt built nothing and the kept frames stay.
+  if (!t.frames.empty()) t.retry = std::move(t.frames);
   t.frames.clear();
   std::string line = "terminal " + std::to_string(t.cfg.no) + ": " + name + (ok ? " done" : " failed");
   if (!text.empty()) line += ": " + text;
@@ -292,6 +296,7 @@ void TSimEngine::Finish(TTerm& t, bool ok, const std::string& text) {
     }
     t.attempts = 0;
   }
+  t.retry.clear();
   Event(line);
   if (++t.next >= t.cfg.requests.size()) {
     t.next = 0;
@@ -336,7 +341,7 @@ void TSimEngine::OnCall(uint32_t to) {
 
 std::vector<std::vector<uint8_t>> TSimEngine::BuildRequest(const TTerm& t) {
   const TSimRequest& r = t.cfg.requests[t.next];
-  const int64_t now = LocalSecondsSince1980();
+  const int64_t now = clock_ ? clock_() : LocalSecondsSince1980();
   std::vector<std::vector<uint8_t>> payloads;
   if (r.hasRaw || r.strCmd.empty()) {
     payloads.push_back(r.hasRaw ? r.raw : std::vector<uint8_t>(r.text.begin(), r.text.end()));
@@ -413,7 +418,7 @@ std::vector<std::vector<uint8_t>> TSimEngine::BuildRequest(const TTerm& t) {
 void TSimEngine::OnGrant(TTerm& t) {
   if (t.phase != TPhase::Answered) return;
   try {
-    t.frames = BuildRequest(t);
+    t.frames = t.retry.empty() ? BuildRequest(t) : t.retry;
   } catch (const std::exception& e) {
     Event("terminal " + std::to_string(t.cfg.no) + ": request cannot be built: " + e.what());
     t.phase = TPhase::Idle;

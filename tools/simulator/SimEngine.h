@@ -39,6 +39,9 @@ class TSimEngine {
     logFrames_ = frames;
   }
   void SetFrameObserver(TFrameObserver o) { observer_ = std::move(o); }
+  // The terminals' clock (seconds after 1980-01-01, for "now" times); the local clock
+  // unless set. For tests.
+  void SetTerminalClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
 
   void Feed(const uint8_t* data, size_t n, uint64_t nowMs);
   // Writes every answer due by nowMs.
@@ -77,6 +80,8 @@ class TSimEngine {
     int attempts = 0;
     TPhase phase = TPhase::Idle;
     std::vector<std::vector<uint8_t>> frames;  // the request being sent
+    // The frames of a failed attempt: the retry sends them again as they were.
+    std::vector<std::vector<uint8_t>> retry;
     size_t sent = 0;
     int answerFrames = 0;
     size_t answerBytes = 0;
@@ -135,6 +140,7 @@ class TSimEngine {
   TLogger logger_;
   bool logFrames_ = true;
   TFrameObserver observer_;
+  std::function<int64_t()> clock_;
 };
 
 // "HH:MM:SS.mmm" of the wall clock, for log lines.

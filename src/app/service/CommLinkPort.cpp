@@ -1,5 +1,9 @@
 #include "app/service/CommLinkPort.h"
 
+#include <string>
+
+#include "base/Logging.h"
+
 namespace qv {
 
 bool TCommLinkPort::WriteCommData(const uint8_t* data, uint32_t count) {
@@ -28,6 +32,11 @@ void DesignBasePort(TComm& comm, bool inXonXoff) {
   comm.SetOutx_XonXoffFlow(false);
   comm.SetInx_XonXoffFlow(inXonXoff);
   comm.SetReadIntervalTimeout(1);
+  comm.OnReceiveOverflow = [](TComm* c, uint64_t dropped) {
+    WriteErrLog("OnReceiveData: " + std::to_string(dropped) + " bytes received on " + c->CommName() +
+                " while the program was busy were dropped (the receive queue holds " +
+                std::to_string(TComm::kReceiveQueueLimit / 1024) + " KB)");
+  };
 }
 
 }  // namespace qv

@@ -22,7 +22,7 @@ int RunHeadless(int& argc, char** argv) {
   service.FormCreate();
   app.OnException = [&service](const std::string& message) { service.aplctnvnts1Exception(message); };
   QObject::connect(&signalStop, &TSignalStop::stopRequested, &service, [&service](int signo) {
-    std::fprintf(stderr, "quorvex: %s received, stopping\n", signo == SIGINT ? "SIGINT" : "SIGTERM");
+    std::fprintf(stderr, "quorvex: %s received, stopping\n", SignalName(signo));
     service.EndBySignal();
     QCoreApplication::exit(0);
   });

@@ -21,8 +21,18 @@ std::string ServicePortName(const std::string& name) {
 }
 
 int GetExtComPort() {
-  void* lib = dlopen((GetAppPath() + "libextrares.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!lib) lib = dlopen("libextrares.so", RTLD_NOW | RTLD_LOCAL);
+  // Code is loaded only from where the program itself was installed, by full path: the
+  // data directory (QUORVEX_HOME) belongs to the service's user, and a bare name would
+  // search LD_LIBRARY_PATH.
+  const std::string exe = ExecutablePath();
+  const size_t slash = exe.rfind('/');
+  if (slash == std::string::npos) return -1;
+  const std::string bin = exe.substr(0, slash + 1);
+  void* lib = nullptr;
+  for (const std::string& dir : {bin, bin + "../lib/"}) {
+    lib = dlopen((dir + "libextrares.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib) break;
+  }
   if (!lib) return -1;
   int result = -1;
   using TGetComPort = int32_t (*)(int32_t);

@@ -18,7 +18,8 @@ std::string GetStartCommMsg(int code);
 // 10 or more (COM12 -> //./COM12); any other name unchanged.
 std::string ServicePortName(const std::string& name);
 
-// The optional port provider libextrares.so (program directory first, then the library
-// path): GetComPort(2), or -1 when there is no library or no export.
+// The optional port provider libextrares.so, from the executable's own directory, else
+// the installation's library directory beside it (bin/../lib): GetComPort(2), or -1 when
+// there is no library or no export. Never from the data directory.
 int GetExtComPort();
 }  // namespace qv

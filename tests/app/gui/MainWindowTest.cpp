@@ -1,8 +1,10 @@
 // The service window: start and stop, the service-state table, the base-station start
 // sequence on a pseudo-terminal, the closing rules, the terminal list, the operation log
 // view, the link watch, the exception rule and Help.
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +25,7 @@
 #include "base/OpLog.h"
 #include "base/Settings.h"
 #include "base/Text.h"
+#include "base/AppPath.h"
 #include "app/gui/uMain.h"
 #include "link/Download.h"
 #include "app/service/ServiceUtil.h"
@@ -294,6 +297,7 @@ TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
   EXPECT_EQ(frm->Service().Link().iSendErrCount, 0);
   EXPECT_TRUE(frm->mniStart->isEnabled());
 }
+
 
 TEST_F(MainWindow, MenusOpenTheirDialogs) {
   Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\n");

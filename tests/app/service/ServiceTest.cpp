@@ -1,5 +1,8 @@
 // The service without a window: what it reports while it starts and stops, the polling
 // loop under the check timer, the port library, and the exception rule.
+#include <pty.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include "ServiceTestSupport.h"
 #include "app/service/Service.h"
 #include "app/service/ServiceUtil.h"
+#include "base/AppPath.h"
 #include "base/OpLog.h"
 #include "link/Frames.h"
 
@@ -107,18 +111,62 @@ TEST_F(Service, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
   EXPECT_FALSE(svc->tmrCheck->isActive());
 }
 
-TEST_F(Service, PortLibraryChoosesThePort) {
-  std::filesystem::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), 77);
+// A flooded line while the program is busy: what cannot wait is dropped, and the error log
+// gets one line for all of it.
+TEST_F(Service, FloodWhileBusyGivesOneErrorLine) {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  Make(std::string("[CommSet]\nCommNo=") + name + "\n");  // the start sequence gets no answers
+  ASSERT_TRUE(svc->tmrCheck->isActive());
+  svc->tmrCheck->stop();  // no polling loop: this thread stays the test's
+  bool hungUp = false;
+  svc->cmPDA.OnRequestHangup = [&hungUp](TComm*) { hungUp = true; };
+
+  // Busy: the main thread writes 8 MB and handles nothing meanwhile.
+  const std::string flood(8u << 20, 'x');
+  for (size_t done = 0; done < flood.size();) {
+    const ssize_t n = ::write(master, flood.data() + done, flood.size() - done);
+    ASSERT_GT(n, 0);
+    done += static_cast<size_t>(n);
+  }
+  // The far end goes: the hangup is the last thing the read thread posts.
+  ::close(master);
+  for (int i = 0; i < 100000 && !hungUp; ++i) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  ASSERT_TRUE(hungUp);
+  const std::string errLog = Slurp("ResultErr.txt");
+  int lines = 0;
+  for (size_t at = errLog.find("dropped"); at != std::string::npos; at = errLog.find("dropped", at + 1)) ++lines;
+  EXPECT_EQ(lines, 1) << errLog;
+  svc.reset();
+  ::close(slave);
+}
+
+// The port library is code: it comes from the program's own directory or the
+// installation's library directory beside it, never from the data directory, which the
+// service's user can write.
+TEST_F(Service, PortLibraryComesFromTheProgramNotTheDataDirectory) {
+  namespace fs = std::filesystem;
+  fs::create_directories(Path("opt/bin"));
+  fs::create_directories(Path("opt/lib"));
+  SetExecutablePath(Path("opt/bin/quorvex"));
+  fs::copy_file(QV_TEST_EXTRARES, Path("libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "loaded from the data directory";
   Make();  // CommNo names another port
+  EXPECT_EQ(svc->cmPDA.CommName(), "/nonexistent/qv-tty");
+  svc.reset();
+
+  fs::copy_file(QV_TEST_EXTRARES, Path("opt/lib/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77) << "the installation's library directory";
+  fs::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("opt/bin/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), -1) << "the program's directory comes first; this one has no export";
+  fs::remove(Path("opt/bin/libextrares.so"));
+  fs::copy_file(QV_TEST_EXTRARES, Path("opt/bin/libextrares.so"));
+  fs::remove(Path("opt/lib/libextrares.so"));
+  EXPECT_EQ(GetExtComPort(), 77) << "the program's directory";
+  Make();
   EXPECT_EQ(svc->cmPDA.CommName(), "//./COM77");
   EXPECT_EQ(svc->cmPDA.BaudRate(), 115200u);
-  svc.reset();
-  std::filesystem::remove(Path("libextrares.so"));
-  std::filesystem::copy_file(QV_TEST_EXTRARES_NOEXPORT, Path("libextrares.so"));
-  EXPECT_EQ(GetExtComPort(), -1) << "no export";
-  Make();
-  EXPECT_EQ(svc->cmPDA.CommName(), "/nonexistent/qv-tty");
 }
 
 TEST_F(Service, NetworkErrorDropsTheLink) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/AppPath.h"
 #include "base/OpLog.h"
 #include "base/Settings.h"
 #include "base/Text.h"
@@ -25,6 +26,7 @@ void ServiceHome::SetUp() {
 }
 
 void ServiceHome::TearDown() {
+  SetExecutablePath("");
   OpLog().SetView(nullptr);
   OpLog().Clear();
   unsetenv("QUORVEX_AUTOSTART_DIR");

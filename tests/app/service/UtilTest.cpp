@@ -88,23 +88,48 @@ TEST_F(AutostartTest, SingleInstanceLockIsExclusiveAcrossProcesses) {
   ASSERT_TRUE(AcquireSingleInstance(lock));
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
-  if (pid == 0) _exit(AcquireSingleInstance(lock) ? 1 : 0);
+  if (pid == 0) {
+    long holder = 0;
+    if (AcquireSingleInstance(lock, &holder)) _exit(1);
+    _exit(holder == static_cast<long>(getppid()) ? 0 : 2);
+  }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second copy got the lock";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 1) << "the second copy got the lock";
+  EXPECT_NE(WEXITSTATUS(status), 2) << "the second copy was not told who holds it";
 }
 
 TEST_F(AutostartTest, UnopenableLockFileDoesNotStopTheProgram) {
   EXPECT_TRUE(AcquireSingleInstance(Path("no-such-dir/Quorvex.lock")));
 }
 
-TEST(SingleInstance, LockPathFollowsRuntimeDir) {
+// Whoever can write the lock's folder must not make the service create or lock a file
+// elsewhere, nor read its lock file.
+TEST_F(AutostartTest, LockFileIsPrivateAndNoLinkIsFollowed) {
+  const mode_t savedMask = umask(0);
+  std::filesystem::create_directory(Path("run"));
+  ASSERT_TRUE(AcquireSingleInstance(Path("run/Quorvex.lock")));
+  struct stat st {};
+  ASSERT_EQ(stat(Path("run/Quorvex.lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(Slurp("run/Quorvex.lock"), std::to_string(getpid()) + "\n");
+
+  std::filesystem::create_symlink(Path("victim"), Path("Quorvex.lock"));
+  EXPECT_TRUE(AcquireSingleInstance(Path("Quorvex.lock"))) << "runs without the lock";
+  umask(savedMask);
+  EXPECT_FALSE(Exists("victim")) << "the lock was created through a link";
+}
+
+// Without a runtime directory the lock lies in the data directory, the service user's own,
+// not in /tmp where any user can take it first.
+TEST_F(AutostartTest, LockPathIsTheRuntimeDirElseTheDataDirectory) {
   const char* old = getenv("XDG_RUNTIME_DIR");
   const std::string saved = old ? old : "";
   setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
   EXPECT_EQ(InstanceLockPath(), "/run/user/77/Quorvex.lock");
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(InstanceLockPath(), "/tmp/Quorvex.lock");
+  EXPECT_EQ(InstanceLockPath(), dir_ + "Quorvex.lock");
   if (old) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
 

@@ -217,6 +217,48 @@ TEST(SimRetries, FailedRequestIsTriedAgainThenSkipped) {
   EXPECT_EQ(Word(Granted(rig, 12)), 0x1304);
 }
 
+// A terminal whose order failed sends that same order again, header, dish numbers and
+// clock time as they were, so that the PC can tell a repeat from a new order; the next
+// round of the script is a new order with a time of its own.
+TEST(SimRetries, FailedOrderIsSentAgainAsItWas) {
+  TSimConfig cfg = ConfigFrom(R"(
+retries 3
+terminal 12
+request RT-MEMU cTableNo=A01 cOpCode=001
+dish cDishCode=1 fQty=1 fPrice=28
+dish cDishCode=2 fQty=2 fPrice=6.5
+)");
+  cfg.loop = true;
+  TEngineRig rig(std::move(cfg));
+  int64_t clock = 1000000;
+  rig.engine.SetTerminalClock([&clock] { return clock; });
+  auto order = [&](bool fail) {
+    std::vector<TBytes> frames{Granted(rig, 12).frame};
+    const auto dishes = rig.Send(Pc(12, CMD_OK, 1));
+    EXPECT_EQ(dishes.size(), 1u);
+    if (!dishes.empty()) frames.push_back(dishes[0].frame);
+    if (fail)
+      rig.Send(BuildTermFrame(0, 12, CMD_ER, 0, TBytes{6}.data(), 1));  // the dish frame failed
+    else
+      rig.Send(Pc(12, CMD_OK, 0));
+    return frames;
+  };
+  const std::vector<TBytes> first = order(true);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(GetU32(&first[0][14 + 27]), 1000000u);  // dtOpTime of the header
+  clock += 60;
+  EXPECT_EQ(order(true), first) << "the first retry";
+  clock += 60;
+  // A poll that breaks an attempt off before the grant (a failed attempt too) does not
+  // lose the order either.
+  rig.Send(Pc(0, CMD_POLL));
+  EXPECT_EQ(order(false), first) << "the second retry";
+  EXPECT_EQ(rig.engine.Stats().requestsOk, 1u);
+  const std::vector<TBytes> next = order(false);
+  ASSERT_EQ(next.size(), 2u);
+  EXPECT_EQ(GetU32(&next[0][14 + 27]), 1000120u) << "the next round is a new order";
+}
+
 TEST(SimRounds, CountRepeatsTheScriptLoopNeverFinishes) {
   TSimConfig cfg = ConfigFrom("terminal 12\nrequest RT-ALLFREE cOpCode=001\n");
   cfg.count = 2;
