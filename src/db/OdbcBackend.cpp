@@ -232,6 +232,27 @@ class OdbcBackend final : public Backend {
     return Drain(s.h, out, had);
   }
 
+  int64_t QueryParams(const std::string& sql, const std::vector<std::string>& params, TResultTable* out,
+                      bool* had) override {
+    if (had) *had = false;
+    Stmt s;
+    NewStmt(s);
+    // Every value as UTF-8 text (ClientCharset); the driver converts it for the server.
+    std::vector<SQLLEN> lengths(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+      lengths[i] = static_cast<SQLLEN>(params[i].size());
+      SQLRETURN rc = SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR,
+                                      std::max<SQLULEN>(params[i].size(), 1), 0,
+                                      const_cast<char*>(params[i].data()), lengths[i], &lengths[i]);
+      if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+    }
+    owner_.CountRoundTrip();
+    SQLRETURN rc = SQLExecDirect(s.h, (SQLCHAR*)sql.c_str(), SQL_NTS);
+    if (rc == SQL_NO_DATA) return 0;
+    if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+    return Drain(s.h, out, had);
+  }
+
   bool DescribeProc(const std::string& fullName, std::vector<TParameter>& outParams) override {
     outParams.clear();
     std::string schema, name = fullName;
