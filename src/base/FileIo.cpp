@@ -20,7 +20,7 @@ bool WriteAllFd(int fd, std::string_view data) {
   return true;
 }
 
-int ReplaceFile(const std::string& path, std::string_view data) {
+int ReplaceFile(const std::string& path, std::string_view data, int Mode) {
   std::string target = path;
   struct stat st {};
   bool exists = lstat(path.c_str(), &st) == 0;
@@ -43,7 +43,14 @@ int ReplaceFile(const std::string& path, std::string_view data) {
   const int fd = mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   int err = 0;
-  if (fchmod(fd, exists ? (st.st_mode & 07777) : 0644) != 0 || !WriteAllFd(fd, data) || fsync(fd) != 0)
+  // The owner first: giving a file away may clear its set-id bits, so the mode follows.
+  // Only root may give it away; anyone else replaces a file of their own or of a group
+  // directory, where the new owner is the writer, as with an editor's save.
+  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()) && geteuid() == 0 &&
+      fchown(fd, st.st_uid, st.st_gid) != 0)
+    err = errno;
+  const mode_t mode = Mode >= 0 ? static_cast<mode_t>(Mode) : exists ? (st.st_mode & 07777) : 0644;
+  if (err == 0 && (fchmod(fd, mode) != 0 || !WriteAllFd(fd, data) || fsync(fd) != 0))
     err = errno ? errno : EIO;
   if (close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && rename(tmp.c_str(), target.c_str()) != 0) err = errno;
