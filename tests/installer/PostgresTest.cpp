@@ -122,7 +122,7 @@ TEST_F(PgInstall, HostileNamesAreRefusedAndNamesAreQuoted) {
   TPgNames::Exec("postgres", "CREATE DATABASE " + canary);
   TPgNames::Exec(canary, "CREATE TABLE canary (v int); INSERT INTO canary VALUES (1)");
   for (const std::string& hostile :
-       {"x'; ALTER DATABASE " + canary + " RENAME TO qvgone; --", "x\"; DROP DATABASE " + canary + "; --",
+       {"x'; ALTER DATABASE " + canary + " RENAME TO " + canary + "_gone; --", "x\"; DROP DATABASE " + canary + "; --",
         std::string("a'b"), std::string("a b"), std::string(200, 'a')}) {
     SCOPED_TRACE(hostile);
     ui = TRecordingUi{};
