@@ -11,7 +11,9 @@
 #include "PgFixture.h"
 #include "base/Text.h"
 #include "bridge/DbLink.h"
+#include "bridge/SharePool.h"
 #include "bridge/SqlBind.h"
+#include "bridge/SqlExec.h"
 #include "db/Db.h"
 
 namespace qv::test {
@@ -114,6 +116,17 @@ std::vector<std::string> FailedProcedureCheck(const std::string& Conn) {
   }
   ResetDbLink();
   return failed;
+}
+
+std::pair<int, std::string> ServiceLogin(const std::string& Conn) {
+  ResetDbLink();
+  if (!ConnectDatabase(Conn)) return {-1, "(no connection)"};
+  std::string text = "\"0001\",\"DEV00001\",\"003\",\"123\"", result;
+  int flag = -1;
+  const int code = cb_Read_Data_SQLPROC("RT-LOGIN", 12, text, &flag, result);
+  FreeShareDataSetList();
+  ResetDbLink();
+  return {code, text};
 }
 
 // ---------------------------------------------------------------------------------------

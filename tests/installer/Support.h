@@ -69,6 +69,9 @@ class TPgNames {
 // the procedure list and checks every procedure it binds; the names that fail (empty when
 // the database serves every command).
 std::vector<std::string> FailedProcedureCheck(const std::string& Conn);
+// A waiter's login (RT-LOGIN of operator 003 with password 123) through the service's read
+// entry point: its result code and the record text it returns.
+std::pair<int, std::string> ServiceLogin(const std::string& Conn);
 
 // A SQL Server as far as the installer's statements go: databases with their files,
 // sp_attach_db, sp_renamedb, DROP DATABASE, the existence and file queries. Every call is
