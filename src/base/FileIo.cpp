@@ -20,7 +20,7 @@ bool WriteAllFd(int fd, std::string_view data) {
   return true;
 }
 
-int ReplaceFile(const std::string& path, std::string_view data) {
+int ReplaceFile(const std::string& path, std::string_view data, int Mode) {
   std::string target = path;
   struct stat st {};
   bool exists = lstat(path.c_str(), &st) == 0;
@@ -44,9 +44,11 @@ int ReplaceFile(const std::string& path, std::string_view data) {
   if (fd < 0) return errno;
   // The new file takes the old one's owner and group (root rewriting the service user's
   // file must not take it over); when the owner cannot be given back, the group at least.
+  // The owner first: giving a file away may clear its set-id bits, so the mode follows.
   if (exists && fchown(fd, st.st_uid, st.st_gid) != 0) (void)!fchown(fd, static_cast<uid_t>(-1), st.st_gid);
   int err = 0;
-  if (fchmod(fd, exists ? (st.st_mode & 07777) : 0644) != 0 || !WriteAllFd(fd, data) || fsync(fd) != 0)
+  const mode_t mode = Mode >= 0 ? static_cast<mode_t>(Mode) : exists ? (st.st_mode & 07777) : 0644;
+  if (err == 0 && (fchmod(fd, mode) != 0 || !WriteAllFd(fd, data) || fsync(fd) != 0))
     err = errno ? errno : EIO;
   if (close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && rename(tmp.c_str(), target.c_str()) != 0) err = errno;

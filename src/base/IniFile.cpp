@@ -241,7 +241,7 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key,
     }
     std::string data;
     for (const Line& l : lines) data += l.raw;
-    return ReplaceFile(path_, data) == 0;
+    return ReplaceFile(path_, data, mode_) == 0;
   } catch (...) {
     return false;
   }

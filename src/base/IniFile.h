@@ -11,6 +11,9 @@ class TIniFile {
  public:
   explicit TIniFile(std::string path);
   const std::string& FileName() const { return path_; }
+  // Mode of the file after every write (-1, the default: an existing file keeps its own,
+  // a new one gets 0644).
+  void SetFileMode(int Mode) { mode_ = Mode; }
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& def) const;
@@ -40,6 +43,7 @@ class TIniFile {
 
  private:
   std::string path_;
+  int mode_ = -1;
 };
 
 // GetAppPath() + "datalink.ini" (found case-insensitively).

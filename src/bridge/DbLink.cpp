@@ -6,6 +6,7 @@
 #include "base/IniFile.h"
 #include "base/Logging.h"
 #include "base/Text.h"
+#include "db/ConnBuild.h"
 
 namespace qv {
 namespace {
@@ -115,15 +116,7 @@ void GetConnectionString(std::string& ConnStr) {
     ConnStr = connstring;
     return;
   }
-  std::string s = "Provider=SQLOLEDB.1;";
-  if (ntauth != 0)
-    s += "Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=" + dbname;
-  else
-    s += "Persist Security Info=False;Initial Catalog=" + dbname + ";User ID=" + userid +
-         ";Password=" + password;
-  s += ";Data Source=" + server;
-  if (uport != 0) s += "," + port;
-  ConnStr = s;
+  ConnStr = db::BuildOleDbConnString({ntauth != 0, dbname, userid, password, server, uport != 0, port});
 }
 
 bool OpenConnection(TADOConnection& Connection, const std::string& ConnStr) {

@@ -266,7 +266,7 @@ void TADOQuery::Open() {
   TResultTable t;
   bool had = false;
   detail::Backend& s = LiveSession(c);
-  Guarded(c, [&] { return s.Query(sql_, &t, &had); });
+  Guarded(c, [&] { return params_.empty() ? s.Query(sql_, &t, &had) : s.QueryParams(sql_, params_, &t, &had); });
   if (had) SetResult(std::move(t));
 }
 
@@ -275,7 +275,9 @@ int64_t TADOQuery::ExecSQL() {
   if (sql_.empty()) throw EDatabaseError("CommandText not set", TErrorKind::State);
   Close();
   detail::Backend& s = LiveSession(c);
-  return Guarded(c, [&] { return s.Query(sql_, nullptr, nullptr); });
+  return Guarded(c, [&] {
+    return params_.empty() ? s.Query(sql_, nullptr, nullptr) : s.QueryParams(sql_, params_, nullptr, nullptr);
+  });
 }
 
 // ---------------------------------------------------------------------------------------

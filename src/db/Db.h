@@ -335,6 +335,11 @@ class TADOQuery : public TCustomADODataSet {
 
   const std::string& SQL() const noexcept { return sql_; }
   void SetSQL(std::string Sql) { sql_ = std::move(Sql); }
+  // Text values for the placeholders of SQL() ("$1", "$2", ... on PostgreSQL, "?" on ODBC),
+  // sent apart from the statement so that no value is ever read as SQL. Empty (the
+  // default): the statement is sent as it stands and may hold several statements.
+  const std::vector<std::string>& Params() const noexcept { return params_; }
+  void SetParams(std::vector<std::string> Params) { params_ = std::move(Params); }
 
   // Runs SQL() (one round trip) and fetches every row. Throws EDatabaseError; a broken
   // link throws LinkLost and leaves Connection()->Connected() false. A statement that
@@ -345,6 +350,7 @@ class TADOQuery : public TCustomADODataSet {
 
  private:
   std::string sql_;
+  std::vector<std::string> params_;
 };
 
 enum class TParameterDirection { pdUnknown, pdInput, pdOutput, pdInputOutput, pdReturnValue };

@@ -22,6 +22,9 @@ class Backend {
   // every row of the first one; HadResult tells whether there was one. Returns the
   // affected row count, or -1.
   virtual int64_t Query(const std::string& Sql, TResultTable* Out, bool* HadResult) = 0;
+  // The same for one statement whose placeholders take Params, as text, bound apart from it.
+  virtual int64_t QueryParams(const std::string& Sql, const std::vector<std::string>& Params,
+                              TResultTable* Out, bool* HadResult) = 0;
   // Reads the declaration of a procedure; false when there is none.
   virtual bool DescribeProc(const std::string& Name, std::vector<TParameter>& Out) = 0;
   // Calls a procedure with Params (in declaration order, hidden ones included); updates

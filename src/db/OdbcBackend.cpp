@@ -432,6 +432,32 @@ class OdbcBackend final : public Backend {
     return Drain(s.h, out, had, sql);
   }
 
+  int64_t QueryParams(const std::string& sql, const std::vector<std::string>& params, TResultTable* out,
+                      bool* had) override {
+    if (had) *had = false;
+    Stmt s;
+    NewStmt(s);
+    // Every value as UTF-16 text: the connection speaks the wide calls, and the driver reads
+    // a narrow buffer as ISO-8859-1 then.
+    std::vector<std::vector<SQLWCHAR>> wide(params.size());
+    std::vector<SQLLEN> lengths(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+      wide[i] = W(params[i]);
+      const size_t chars = wide[i].empty() ? 0 : wide[i].size() - 1;  // without the terminator
+      lengths[i] = static_cast<SQLLEN>(chars * sizeof(SQLWCHAR));
+      SQLRETURN rc = SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                      SQL_WVARCHAR, std::max<SQLULEN>(chars, 1), 0, wide[i].data(),
+                                      lengths[i], &lengths[i]);
+      if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+    }
+    owner_.CountRoundTrip();
+    Watched w(*this);
+    SQLRETURN rc = SQLExecDirectW(s.h, W(sql).data(), SQL_NTS);
+    if (rc == SQL_NO_DATA) return 0;
+    if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+    return Drain(s.h, out, had, sql);
+  }
+
   bool DescribeProc(const std::string& fullName, std::vector<TParameter>& outParams) override {
     outParams.clear();
     std::string schema, name = fullName;

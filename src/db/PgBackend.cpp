@@ -138,9 +138,18 @@ class PgBackend final : public Backend {
     return true;
   }
 
-  void Send(const std::string& sql, Batch& b) {
+  // With params, sql is one statement whose $n placeholders take them as text.
+  void Send(const std::string& sql, Batch& b, const std::vector<std::string>* params = nullptr) {
     owner_.CountRoundTrip();
-    if (!PQsendQuery(c_, sql.c_str())) ThrowConn();
+    if (params) {
+      std::vector<const char*> values;
+      for (const std::string& v : *params) values.push_back(v.c_str());
+      if (!PQsendQueryParams(c_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                             nullptr, 0))
+        ThrowConn();
+    } else if (!PQsendQuery(c_, sql.c_str())) {
+      ThrowConn();
+    }
     const int limit = owner_.CommandTimeout();
     auto deadline = Clock::now() + std::chrono::seconds(limit);
     bool cancelled = false;
@@ -216,9 +225,18 @@ class PgBackend final : public Backend {
   }
 
   int64_t Query(const std::string& sql, TResultTable* out, bool* had) override {
+    return Run(sql, nullptr, out, had);
+  }
+
+  int64_t QueryParams(const std::string& sql, const std::vector<std::string>& params, TResultTable* out,
+                      bool* had) override {
+    return Run(sql, &params, out, had);
+  }
+
+  int64_t Run(const std::string& sql, const std::vector<std::string>* params, TResultTable* out, bool* had) {
     if (had) *had = false;
     Batch b;
-    Send(sql, b);
+    Send(sql, b, params);
     if (b.error) {
       CleanUpQuiet();
       ThrowResult(b.error);

@@ -216,5 +216,33 @@ TEST_F(IniFile, WriteKeepsOwnerAndGroup) {
   EXPECT_EQ(Slurp("a.ini"), "[S]\r\nk=v\r\n");
 }
 
+// A file that holds a password: every write leaves it 0600, new or not; a file root
+// rewrites for the service's own user stays that user's, or the service could not read it.
+TEST_F(IniFile, FixedModeAndOwnerOnRewrite) {
+  struct stat st {};
+  TIniFile fresh(Path("new.ini"));
+  fresh.SetFileMode(0600);
+  ASSERT_TRUE(fresh.WriteString("S", "PassWord", "x"));
+  ASSERT_EQ(stat(Path("new.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  Put("old.ini", "[S]\r\n");
+  chmod(Path("old.ini").c_str(), 0644);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(Path("old.ini").c_str(), 65534, 65534), 0);
+  }
+  TIniFile old(Path("old.ini"));
+  old.SetFileMode(0600);
+  ASSERT_TRUE(old.WriteString("S", "PassWord", "y"));
+  ASSERT_EQ(stat(Path("old.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+  }
+  EXPECT_EQ(Slurp("old.ini"), "[S]\r\nPassWord=y\r\n");
+}
+
 }  // namespace
 }  // namespace qv::test

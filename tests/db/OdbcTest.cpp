@@ -161,6 +161,13 @@ TEST(Odbc, BackendMechanicsThroughPsqlOdbc) {
   missing.SetProcedureName(fn + "_none");
   EXPECT_FALSE(missing.Parameters().Refresh());
 
+  // Placeholders take their values apart from the statement.
+  q.SetSQL("select count(*) as n from pg_catalog.pg_database where datname = ? or datname = ?");
+  q.SetParams({"demo", "x' or '1'='1"});
+  q.Open();
+  EXPECT_EQ(q.FieldByName("n").AsString(), "1");
+  q.SetParams({});
+
   q.SetSQL("select * from no_such_table_qv");
   try {
     q.Open();

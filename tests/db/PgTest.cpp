@@ -148,6 +148,36 @@ TEST_F(Pg, QueryCursorAndLocate) {
   EXPECT_EQ(q.FieldByName("x").AsString(), "1");
 }
 
+// A value bound to a placeholder is compared, never read as SQL, whatever it holds.
+TEST_F(Pg, ParametersTravelApartFromTheStatement) {
+  conn_.Execute("create table " + T("names") + " (n text)");
+  TADOQuery ins(&conn_);
+  ins.SetSQL("insert into " + T("names") + " values ($1), ($2)");
+  ins.SetParams({"x'); drop table " + T("names") + "; --", "凉菜"});
+  EXPECT_EQ(ins.ExecSQL(), 2);
+  TADOQuery q(&conn_);
+  q.SetSQL("select n from " + T("names") + " where n = $1");
+  q.SetParams({"x'); drop table " + T("names") + "; --"});
+  conn_.ResetRoundTrips();
+  q.Open();
+  EXPECT_EQ(conn_.RoundTrips(), 1u);
+  ASSERT_EQ(q.RecordCount(), 1);
+  q.SetParams({"凉菜"});
+  q.Open();
+  EXPECT_EQ(q.Fields(0).AsString(), "凉菜");
+  q.SetParams({"nobody"});
+  q.Open();
+  EXPECT_EQ(q.RecordCount(), 0);
+  // A parameterised text is one statement: a second one is refused, not run.
+  q.SetSQL("select $1::text as a; drop table " + T("names"));
+  q.SetParams({"a"});
+  EXPECT_THROW(q.Open(), EDatabaseError);
+  q.SetSQL("select count(*) from " + T("names"));
+  q.SetParams({});
+  q.Open();
+  EXPECT_EQ(q.Fields(0).AsString(), "2");
+}
+
 TEST_F(Pg, ProcListAndLinkCheck) {
   std::string name = Proc("Listed", kStd, "null;");
   TADOQuery list(&conn_);
