@@ -5,6 +5,7 @@
 
 #include "base/IniFile.h"
 #include "base/Logging.h"
+#include "base/ResultCodes.h"
 #include "base/Text.h"
 #include "db/ConnBuild.h"
 
@@ -66,11 +67,11 @@ int TdtDbLink::SQL_OBJ_EXISTS(TADOStoredProc& DataSet) {
     const std::string name = DataSet.CommandText();
     if (name.empty()) {
       WriteErrLog("SQL_OBJ_EXISTS spName=\"\"");
-      return 11;
+      return RC_PROCCHECK;
     }
     if (!sqlproc_list_qry.Active()) {
       WriteErrLog("SQL_OBJ_EXISTS qrySplist not active.");
-      return 11;
+      return RC_PROCCHECK;
     }
     if (DataSet.Tag() < 1) {
       bool found = sqlproc_list_qry.Locate("name", name);
@@ -83,20 +84,20 @@ int TdtDbLink::SQL_OBJ_EXISTS(TADOStoredProc& DataSet) {
       if (!found) {
         WriteResultLog("No Exist \"" + name + "\" Object");
         DataSet.SetTag(0);
-        return 12;
+        return RC_NOPROC;
       }
       DataSet.SetTag(1);
     }
-    if (DataSet.Tag() >= 2) return 0;
+    if (DataSet.Tag() >= 2) return RC_OK;
     if (DataSet.Parameters().Refresh()) {
       DataSet.SetTag(2);
-      return 0;
+      return RC_OK;
     }
     WriteResultLog(name + " Parameters.Refresh return false!");
-    return 13;
+    return RC_PARAMREFRESH;
   } catch (const std::exception& e) {
     WriteErrLog(std::string("SQL_OBJ_EXISTS Except:") + e.what());
-    return 11;
+    return RC_PROCCHECK;
   }
 }
 

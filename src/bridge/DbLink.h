@@ -25,8 +25,8 @@ class TdtDbLink {
   TADOQuery sqlproc_list_qry;  // names of the user stored procedures, column "name"
   TADOStoredProc spbatbill;    // posting of stocktaking documents
 
-  // 0 when DataSet's procedure exists and its parameters are known; 11 check failed,
-  // 12 procedure missing, 13 parameter refresh failed. The answer is cached in Tag
+  // RC_OK when DataSet's procedure exists and its parameters are known, else RC_PROCCHECK
+  // (no check possible), RC_NOPROC or RC_PARAMREFRESH. The answer is cached in Tag
   // (0 unchecked, 1 found, 2 parameters fetched).
   int SQL_OBJ_EXISTS(TADOStoredProc& DataSet);
 };

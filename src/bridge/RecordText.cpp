@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "base/Logging.h"
+#include "base/ResultCodes.h"
 #include "base/Text.h"
 #include "base/Fields.h"
 #include "db/Db.h"
@@ -93,24 +94,24 @@ bool ORG_DATA_FROM_DB(TADOStoredProc& DataSet, const std::string& Cmd, int& Resu
   bool ok = false;
   try {
     if (!DataSet.Active()) {
-      ResultCode = 8;
+      ResultCode = RC_SVC_DBOPEN;
     } else {
       const int count = DataSet.RecordCount();
       if (DataFlag != nullptr) *DataFlag = count;
       if (count < 1) {
-        ResultCode = 0;
+        ResultCode = RC_OK;
       } else if (const TRecordFormat* format = FindRecordFormat(UpperCase(Cmd))) {
         text = BuildRecordText(*format, [&DataSet](const char* name) {
           return DataSet.FieldByName(name).AsString();
         });
         ok = true;
       } else {
-        ResultCode = 4;
+        ResultCode = RC_SVC_BADCMD;
       }
     }
   } catch (const std::exception& e) {
     text.clear();
-    ResultCode = 6;
+    ResultCode = RC_SVC_PREPARE;
     WriteErrLog(std::string("ORG_DATA_FROM_DB Try Except:") + e.what());
   }
   RecordText = text;

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "base/Logging.h"
+#include "base/ResultCodes.h"
 #include "base/Settings.h"
 #include "bridge/DbLink.h"
 #include "bridge/SqlExec.h"
@@ -190,7 +191,7 @@ int bindSQLProc(TADOStoredProc& DataSet, int iPDANo, const std::string& Cmd,
     DataSet.Close();
     const std::string upper = UpperCase(Cmd);
     const TBindRow* row = FindBindRow(upper);
-    if (row == nullptr) return 4;
+    if (row == nullptr) return RC_SVC_BADCMD;
 
     const int billType = getBillType(upper);
     if (billType >= 0) {
@@ -199,12 +200,12 @@ int bindSQLProc(TADOStoredProc& DataSet, int iPDANo, const std::string& Cmd,
       if (!LastBillNo().empty() && LastBillNo() != billNo) {
         const std::string last = LastBillNo();
         const int r = execBatBill(iPDANo, std::to_string(billType), last, last, strResult);
-        if (r != 0) return r;
+        if (r != RC_OK) return r;
       }
     }
 
     SetProcedure(DataSet, row->procedure);
-    if (const int r = dtDbLink().SQL_OBJ_EXISTS(DataSet); r != 0) return r;
+    if (const int r = dtDbLink().SQL_OBJ_EXISTS(DataSet); r != RC_OK) return r;
 
     const TStru_SysSet& set = SysSet();
     for (const TBindParam& p : row->params) {
@@ -221,10 +222,10 @@ int bindSQLProc(TADOStoredProc& DataSet, int iPDANo, const std::string& Cmd,
     }
     DataSet.Parameters().ParamByName("@iResult").SetInteger(iResult);
     DataSet.Parameters().ParamByName("@strResult").SetString(strResult);
-    return 0;
+    return RC_OK;
   } catch (const std::exception& e) {
     WriteErrLog(Cmd + " Except End:" + e.what());
-    return 8;
+    return RC_SVC_DBOPEN;
   }
 }
 

@@ -53,7 +53,8 @@ void SetLastBillNo(const std::string& BillNo);
 void ClearLastBillNo();
 
 // Points DataSet at Cmd's procedure, checks it and fills every input parameter (0), or
-// returns 4 (no binding), 11/12/13 (procedure check), the posting's code, or 8 (exception).
+// returns RC_SVC_BADCMD (no binding), the procedure check's code, the posting's code, or
+// RC_SVC_DBOPEN (exception).
 int bindSQLProc(TADOStoredProc& DataSet, int iPDANo, const std::string& Cmd,
                 const TStringList& Fields, int& iResult, std::string& strResult);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Logging.h"
+#include "base/ResultCodes.h"
 #include "base/Settings.h"
 #include "base/Text.h"
 #include "bridge/DbLink.h"
@@ -30,8 +31,8 @@ void ReadOutputs(TADOStoredProc& ds, int& iResult, std::string& strResult) {
   if (!s.IsNull()) strResult = s.AsString();
 }
 
-// A value of this request that the backend cannot take: the request fails with 6, and the
-// link is as good as before.
+// A value of this request that the backend cannot take: the request fails with
+// RC_SVC_PREPARE, and the link is as good as before.
 bool ValueRefused(const std::exception& e) {
   const auto* d = dynamic_cast<const db::EDatabaseError*>(&e);
   return d != nullptr && d->Kind() == db::TErrorKind::Conversion;
@@ -45,7 +46,7 @@ void WatchLinkBefore() {
   if (!DbLinkUp()) CheckDbLinkNow();
 }
 void WatchLinkAfter(int result) {
-  if (result != 0 && !DbLinkUp()) CheckDbLinkNow();
+  if (result != RC_OK && !DbLinkUp()) CheckDbLinkNow();
 }
 
 // Releases a pool entry when the scope ends, if asked to.
@@ -90,7 +91,7 @@ std::string TraceRequestText(const std::string& Cmd, std::string_view text) {
 
 int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr, int* DataFlag,
                          std::string& strResult) {
-  int result = 6;
+  int result = RC_SVC_PREPARE;
   WatchLinkBefore();
   try {
     const std::string Cmd = strKind != nullptr ? strKind : "";
@@ -102,7 +103,7 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
       if (toStrings(text, &list)) {
         result = readPLUSQLProc(iPADNo, Cmd, list, pDataStr, DataFlag, strResult);
       } else {
-        result = 5;
+        result = RC_SVC_CONVERT;
         WriteResultLog("toStrings() return false!");
       }
     } catch (const std::exception& e) {
@@ -119,7 +120,7 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
 
 int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
                          std::string& strResult, bool bLast) {
-  int result = 6;
+  int result = RC_SVC_PREPARE;
   WatchLinkBefore();
   try {
     const std::string Cmd = strKind != nullptr ? strKind : "";
@@ -131,7 +132,7 @@ int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDa
       if (toStrings(text, &list)) {
         result = execSQLProc(iPADNo, Cmd, list, strResult, bLast);
       } else {
-        result = 5;
+        result = RC_SVC_CONVERT;
         WriteResultLog("toStrings() return false!");
       }
     } catch (const std::exception& e) {
@@ -148,12 +149,12 @@ int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDa
 
 int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
                    std::string& RecordText, int* DataFlag, std::string& strResult) {
-  int result = 6;
-  int iResult = 0;
+  int result = RC_SVC_PREPARE;
+  int iResult = RC_OK;
   TReleaseGuard guard;
   if (!getShareDataset(iPDANo, GroupOf(Cmd), guard.entry)) {
     WriteResultLog("getShareDataset return false");
-    return 7;
+    return RC_SVC_NODBCONN;
   }
   // The entry's free flag decides, when the call ends, whether it goes back to the pool.
   guard.byFreeFlag = true;
@@ -168,7 +169,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
     WriteResultLog("DataFlag^=" + std::to_string(flag));
 
     if (flag == -1) {
-      if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != 0)
+      if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != RC_OK)
         return r;
       try {
         WriteResultLog(Cmd + " Try Open SQLProc..");
@@ -176,10 +177,10 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
         WriteResultLog("SQLProc Opened");
         ReadOutputs(ds, iResult, strResult);
         WriteResultLog("iSQLResult=" + std::to_string(iResult) + " and strResult=" + strResult);
-        if (iResult != 0) return iResult;
+        if (iResult != RC_OK) return iResult;
       } catch (const std::exception& e) {
         WriteErrLog(Cmd + " Try Open Except:" + e.what());
-        return ValueRefused(e) ? 6 : 8;
+        return ValueRefused(e) ? RC_SVC_PREPARE : RC_SVC_DBOPEN;
       }
       if (!ds.Active()) {
         WriteResultLog(Cmd + " readPLUSQLProc not Active");
@@ -206,23 +207,23 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
         return result;
       }
     }
-    result = 0;
+    result = RC_OK;
     WriteResultLog(Cmd + " End");
   } catch (const std::exception& e) {
     WriteErrLog(Cmd + " Except End:" + e.what());
-    result = 8;
+    result = RC_SVC_DBOPEN;
   }
   return result;
 }
 
 int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult,
                 bool bLast) {
-  int result = 6;
-  int iResult = 0;
+  int result = RC_SVC_PREPARE;
+  int iResult = RC_OK;
   TReleaseGuard guard;
   if (!getShareDataset(iPDANo, GroupOf(Cmd), guard.entry)) {
     WriteResultLog("getShareDataset return false strCmd=" + Cmd);
-    return 7;
+    return RC_SVC_NODBCONN;
   }
   // The upload hands its dataset back after its last record, whatever that record gave.
   guard.release = bLast;
@@ -237,17 +238,17 @@ int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::st
   } forgetBill{bLast && getBillType(Cmd) >= 0};
   try {
     TADOStoredProc& ds = *guard.entry->getDataSet();
-    if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != 0)
+    if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != RC_OK)
       return r;
     try {
       ds.ExecProc();
       WriteResultLog("SQLProc Exec");
       ReadOutputs(ds, iResult, strResult);
       WriteResultLog("iSQLResult=" + std::to_string(iResult) + " strResult=" + strResult);
-      if (iResult != 0) return iResult;
+      if (iResult != RC_OK) return iResult;
     } catch (const std::exception& e) {
       WriteErrLog(Cmd + " Try Exec Except:" + e.what());
-      return ValueRefused(e) ? 6 : 10;
+      return ValueRefused(e) ? RC_SVC_PREPARE : RC_SAVEFAIL;
     }
     const int billType = getBillType(Cmd);
     if (billType >= 0) {
@@ -255,17 +256,17 @@ int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::st
       if (bLast) {
         if (!billNo.empty()) {
           const int r = execBatBill(iPDANo, std::to_string(billType), billNo, billNo, strResult);
-          if (r != 0) return r;
+          if (r != RC_OK) return r;
         }
       } else {
         SetLastBillNo(billNo);
       }
     }
-    result = 0;
+    result = RC_OK;
     WriteResultLog(Cmd + " End");
   } catch (const std::exception& e) {
     WriteErrLog(Cmd + " Except End:" + e.what());
-    result = 8;
+    result = RC_SVC_DBOPEN;
   }
   return result;
 }
@@ -277,31 +278,31 @@ int execBatBill(int iPDANo, const std::string& BillType, const std::string& Batc
     TADOStoredProc& sp = dm.spbatbill;
     sp.Close();
     SetProcedure(sp, "pda_bat_bill_inf");
-    if (const int r = dm.SQL_OBJ_EXISTS(sp); r != 0) return r;
+    if (const int r = dm.SQL_OBJ_EXISTS(sp); r != RC_OK) return r;
     sp.ParamByName("@iPDANo").SetInteger(iPDANo);
     sp.ParamByName("@cShopNo").SetString(SysSet().ShopNO);
     sp.ParamByName("@iBillType").SetString(BillType);
     sp.ParamByName("@cBatchno").SetString(BatchNo);
     sp.ParamByName("@cBillNO").SetString(BillNo);
-    sp.ParamByName("@iResult").SetInteger(0);
+    sp.ParamByName("@iResult").SetInteger(RC_OK);
     sp.ParamByName("@strResult").SetString(strResult);
     try {
       WriteResultLog("Exec pda_bat_bill_inf Try Open SQLProc..");
       sp.ExecProc();
       WriteResultLog("SQLProc Exec cBillNO:" + BillNo);
-      int iResult = 0;
+      int iResult = RC_OK;
       ReadOutputs(sp, iResult, strResult);
       WriteResultLog("iSQLResult=" + std::to_string(iResult) + " strResult=" + strResult);
-      if (iResult != 0) return iResult;
+      if (iResult != RC_OK) return iResult;
     } catch (const std::exception& e) {
       WriteErrLog(std::string("Exec pda_bat_bill_inf Try Exec Except:") + e.what());
-      return ValueRefused(e) ? 6 : 10;
+      return ValueRefused(e) ? RC_SVC_PREPARE : RC_SAVEFAIL;
     }
     WriteResultLog("Exec pda_bat_bill_inf End");
-    return 0;
+    return RC_OK;
   } catch (const std::exception& e) {
     WriteErrLog(std::string("Exec pda_bat_bill_inf Except End:") + e.what());
-    return 8;
+    return RC_SVC_DBOPEN;
   }
 }
 

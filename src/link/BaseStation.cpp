@@ -35,7 +35,7 @@ int TBaseStation::ReadFirstByte(uint8_t cmd, const uint8_t* data, uint8_t& value
   const int r = Exchange(cmd, data, 2);
   if (r != RC_OK) return r;
   // With no data the byte at index 8 is the sum, not a channel.
-  if (link_.RecBuffer()[7] < 1) return kShortAnswer;
+  if (link_.RecBuffer()[7] < 1) return RC_BADFORMAT;
   value = link_.RecBuffer()[8];
   return RC_OK;
 }
@@ -61,7 +61,7 @@ int TBaseStation::ReadInfo(TBaseInfo& info) {
   const uint8_t* f = link_.RecBuffer();
   // The version and the station number take the first 20 data bytes; a shorter answer
   // would have us read its sum and trailer as a number.
-  if (f[7] < kBaseVersionLen + 4) return kShortAnswer;
+  if (f[7] < kBaseVersionLen + 4) return RC_BADFORMAT;
   const uint8_t* v = f + 8;
   const void* zero = std::memchr(v, 0, kBaseVersionLen);
   const size_t n = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - v) : kBaseVersionLen;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/ResultCodes.h"
 #include "link/Link.h"
 
 namespace qv {
@@ -33,19 +34,17 @@ struct TBaseInfo {
 
 class TBaseStation {
  public:
-  // Result of an answer too short for what the command reads from it ("数据格式出错").
-  static constexpr int kShortAnswer = 9;
-
   // switchDelay false: a port that stays in configuration mode (the dialog's own port).
   // pollIdle, when given, is held false for each exchange and set true again afterwards,
   // so that no polling loop starts inside the waits.
   explicit TBaseStation(TLink& link, bool switchDelay = true, bool* pollIdle = nullptr)
       : link_(link), switchDelay_(switchDelay), pollIdle_(pollIdle) {}
 
-  // One exchange: 0 with the answer in the link's RecBuffer, 17 on time-out.
+  // One exchange: RC_OK with the answer in the link's RecBuffer, RC_TIMEOUT on time-out.
   int Exchange(uint8_t cmd, const uint8_t* data, uint8_t len);
 
-  // Result codes (0, 17, 9 for an answer without the data byte); the value is set on 0 only.
+  // Result codes: RC_OK, RC_TIMEOUT, or RC_BADFORMAT for an answer too short for what the
+  // command reads from it; the value is set on RC_OK only.
   int SetChannel(uint8_t channel, uint8_t& inForce);
   int ReadChannel(uint8_t& channel);     // command 6
   int ReadAll(uint8_t& channel);         // command 21; only the channel is used

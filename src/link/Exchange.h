@@ -37,8 +37,8 @@ class TExchangeHandler : public IExchangeHandler {
 
 namespace exchange_detail {
 
-// The end of every exchange: nothing for 17; for any other non-zero code an "ER" frame with
-// the code and strResult (or the code's text); then the daily log line and the
+// The end of every exchange: nothing for RC_TIMEOUT; for any other code but RC_OK an "ER"
+// frame with the code and strResult (or the code's text); then the daily log line and the
 // operation-log row. Returns r.
 int Finish(TLink& link, int r, int iPDANo, const TStru_CmdList& cmd, const std::string& strResult);
 

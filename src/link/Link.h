@@ -35,7 +35,7 @@ class TLink {
   int RecLen() const { return Rec.RecLen; }
   bool FrameReady() const { return Rec.FrameReady; }
 
-  // Sending; each returns 0 when the frame was queued, 18 when not.
+  // Sending; each returns RC_OK when the frame was queued, RC_SENDFAIL when not.
   int WriteDataToComm(const uint8_t* buffer, uint32_t count);
   int WriteDataToComm(const std::vector<uint8_t>& frame) {
     return WriteDataToComm(frame.data(), static_cast<uint32_t>(frame.size()));
@@ -53,8 +53,8 @@ class TLink {
   // and not counted (the caller's wait times out instead). The caller raises DTR.
   void SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data);
 
-  // Waiting, with messages processed meanwhile. WaitReply: 0 when an accepted frame is in
-  // RecBuffer, 17 on time-out.
+  // Waiting, with messages processed meanwhile. WaitReply: RC_OK when an accepted frame is in
+  // RecBuffer, RC_TIMEOUT on time-out.
   int WaitReply(int iTimeOutMs);
   void Delay(int iMs);
   void SetDataBusy(bool bValue);

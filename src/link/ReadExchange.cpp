@@ -25,7 +25,7 @@ int Send_Data_ToPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd, const TRe
     r = Read_Data_FrmDB(link, chg, cmd, readRow);
     if (r != RC_OK) return Finish(link, r, iPDANo, cmd, chg.strResult);
 
-    const int per = cmd.FrameCount;  // not 0: the packing refused that with 4
+    const int per = cmd.FrameCount;  // not 0: the packing refused that with RC_SVC_BADCMD
     const int frames = chg.iRecCount <= 0 ? 1 : (chg.iRecCount + per - 1) / per;
     const uint32_t psw = static_cast<uint32_t>(SysSet().BaseCommPsw);
     for (int i = 0; i < frames; ++i) {
@@ -74,7 +74,7 @@ int Send_Data_ToPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd, const TRe
     r = RC_OK;
   } catch (...) {
     WriteErrLog("Send_Data_ToPDA except:" + ExceptionText());
-    if (r == RC_OK) r = 6;
+    if (r == RC_OK) r = RC_SVC_PREPARE;
   }
   return Finish(link, r, iPDANo, cmd, chg.strResult);
 }

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "base/Logging.h"
+#include "base/ResultCodes.h"
 #include "base/Text.h"
 #include "base/Fields.h"
 
@@ -264,7 +265,7 @@ size_t GbkCutLength(std::string_view gbk, size_t maxBytes) {
 int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
                     const TReadRowFn& readRow) {
   link.SetDataBusy(true);
-  int r = 0;
+  int r = RC_OK;
   try {
     std::string text;
     if (chg.iDataLen > 0)
@@ -273,7 +274,7 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
     chg.iDataLen = 0;
     std::memset(chg.wDataBuf, 0, sizeof chg.wDataBuf);
     if (cmd.FrameCount == 0) {
-      r = 4;
+      r = RC_SVC_BADCMD;
     } else {
       const std::string upper = UpperCase(cmd.strCmd);
       const TAnswerLayout* layout = FindLayout(upper);
@@ -288,8 +289,8 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
         const bool run = flag == -1;
         std::string callText = run ? chg.strResult : std::string();
         r = readRow(cmd.strCmd.c_str(), chg.iPDANo, text, &flag, callText);
-        if (run || r != 0) chg.strResult = callText;
-        if (r != 0) {
+        if (run || r != RC_OK) chg.strResult = callText;
+        if (r != RC_OK) {
           stopped = true;
           break;
         }
@@ -325,7 +326,7 @@ int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
     }
   } catch (...) {
     WriteErrLog("Read_Data_FrmDB Except:" + ExceptionText(std::current_exception()));
-    r = 6;
+    r = RC_SVC_PREPARE;
   }
   link.SetDataBusy(false);
   return r;

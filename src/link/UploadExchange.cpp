@@ -230,7 +230,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
   int r = RC_OK;
   try {
     if (chg.iDataLen <= 0) {
-      r = 19;
+      r = RC_NODATA;
     } else {
       const size_t len = std::min<size_t>(static_cast<size_t>(chg.iDataLen), kRecBufferSize);
       const std::vector<uint8_t> data(chg.wDataBuf, chg.wDataBuf + len);
@@ -240,15 +240,15 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
         r = RC_BADCMD;
       } else if (cmd.CmdCode == kOrderCode && chg.iFrNo == 1) {
         if (len % kOrderHeaderSize != 0) {
-          r = 9;
+          r = RC_BADFORMAT;
         } else {
           KeepOrderHeader(chg.iPDANo, data.data());
         }
       } else if (len % layout->size != 0) {
-        r = 9;
+        r = RC_BADFORMAT;
       } else if (const auto header = KeptOrderHeader(chg.iPDANo);
                  cmd.CmdCode == kOrderCode && !header) {
-        r = 9;  // dishes without an order of this terminal's own: nowhere to put them
+        r = RC_BADFORMAT;  // dishes without an order of this terminal's own: nowhere to put them
       } else {
         const uint8_t* head = header ? header->data() : nullptr;
         const size_t count = len / layout->size;
@@ -257,7 +257,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
           const std::optional<std::string> text = UploadParamText(cmd.CmdCode, rec, head);
           if (!text) {
             WriteErrLog("DT_Seconds Error:" + std::to_string(static_cast<int32_t>(GetU32(head + 27))));
-            r = 5;
+            r = RC_SVC_CONVERT;
             break;
           }
           if (IsStockCode(cmd.CmdCode)) WriteEPosLog(*text, false);
@@ -276,7 +276,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
     }
   } catch (...) {
     WriteErrLog("Get_SendData_FrmDB Except:" + ExceptionText());
-    r = 6;
+    r = RC_SVC_PREPARE;
   }
   link.SetDataBusy(false);
   return r;
@@ -294,7 +294,7 @@ int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
       const int recLen = link.RecLen();
       if (recLen <= 16 || recLen > static_cast<int>(kRecBufferSize)) {
         WriteErrLog("Rec Data Len<16");
-        return Finish(link, 9, iPDANo, cmd, chg.strResult);
+        return Finish(link, RC_BADFORMAT, iPDANo, cmd, chg.strResult);
       }
       chg.iDataLen = recLen - 16;
       std::memcpy(chg.wDataBuf, link.RecBuffer() + 14, static_cast<size_t>(chg.iDataLen));
@@ -324,7 +324,7 @@ int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
     }
   } catch (...) {
     WriteErrLog("Save_Data_FrmPDA except:" + ExceptionText());
-    if (r == RC_OK) r = 6;
+    if (r == RC_OK) r = RC_SVC_PREPARE;
   }
   return Finish(link, r, iPDANo, cmd, chg.strResult);
 }

@@ -10,6 +10,7 @@
 
 #include "PgFixture.h"
 #include "TempHome.h"
+#include "base/ResultCodes.h"
 #include "base/Settings.h"
 #include "link/Catalogue.h"
 #include "bridge/DbLink.h"
@@ -224,7 +225,7 @@ TEST_F(BindDbTest, EveryCommandReachesItsProcedureWithItsValues) {
     } else {
       r = cb_Save_Data_SQLPROC(c.cmd, 12, text, strResult, false);
     }
-    ASSERT_EQ(r, 0) << (home.ErrLog().empty() ? "" : home.ErrLog().back());
+    ASSERT_EQ(r, RC_OK) << (home.ErrLog().empty() ? "" : home.ErrLog().back());
     const auto calls = test::RecordedCalls(pdb->Sql());
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].proc, c.proc);
@@ -246,9 +247,9 @@ TEST_F(BindDbTest, NameIsUpperCasedAndUnknownNamesAreRefused) {
   test::CreateRecorder(*demo, pdb->Sql(), "MT_Ins_User_Login");
   ASSERT_TRUE(ConnectDatabase(pdb->ConnStr()));
   db::TADOStoredProc ds(&dtDbLink().LocalDbLink);
-  int iResult = 0;
+  int iResult = RC_OK;
   std::string strResult;
-  EXPECT_EQ(bindSQLProc(ds, 3, "rt-login", {"C", "D", "U", "P"}, iResult, strResult), 0);
+  EXPECT_EQ(bindSQLProc(ds, 3, "rt-login", {"C", "D", "U", "P"}, iResult, strResult), RC_OK);
   EXPECT_EQ(ds.ProcedureName(), "MT_Ins_User_Login");
   EXPECT_EQ(ds.ParamByName("@cUserPsw").AsString(), "P");
   EXPECT_EQ(ds.ParamByName("@iMTNo").AsInteger(), 3);
@@ -256,7 +257,7 @@ TEST_F(BindDbTest, NameIsUpperCasedAndUnknownNamesAreRefused) {
 
   db::TADOStoredProc other(&dtDbLink().LocalDbLink);
   for (const char* name : {"W-DOWNZK", "RTLOGIN", " RT-LOGIN", ""})
-    EXPECT_EQ(bindSQLProc(other, 3, name, {}, iResult, strResult), 4) << name;
+    EXPECT_EQ(bindSQLProc(other, 3, name, {}, iResult, strResult), RC_SVC_BADCMD) << name;
   EXPECT_EQ(other.ProcedureName(), "");  // no database access at all
 }
 
@@ -264,17 +265,17 @@ TEST_F(BindDbTest, MissingFieldGivesEightAndLogs) {
   test::CreateRecorder(*demo, pdb->Sql(), "MT_Ins_Order_Dish");
   ASSERT_TRUE(ConnectDatabase(pdb->ConnStr()));
   db::TADOStoredProc ds(&dtDbLink().LocalDbLink);
-  int iResult = 0;
+  int iResult = RC_OK;
   std::string strResult;
   TStringList fields;
   for (int k = 0; k < 21; ++k) fields.push_back(std::to_string(k));
   fields[5] = "20240102030405";
-  EXPECT_EQ(bindSQLProc(ds, 3, "RT-MEMU", fields, iResult, strResult), 8);
+  EXPECT_EQ(bindSQLProc(ds, 3, "RT-MEMU", fields, iResult, strResult), RC_SVC_DBOPEN);
   ASSERT_FALSE(home.ErrLog().empty());
   EXPECT_THAT(home.ErrLog().back(), HasSubstr("RT-MEMU Except End:"));
   EXPECT_FALSE(ds.Active());
   fields.push_back("1");
-  EXPECT_EQ(bindSQLProc(ds, 3, "RT-MEMU", fields, iResult, strResult), 0);
+  EXPECT_EQ(bindSQLProc(ds, 3, "RT-MEMU", fields, iResult, strResult), RC_OK);
 }
 
 // The demo database's own document procedures: an upload carrying two documents leaves
@@ -298,10 +299,10 @@ TEST_F(BindDbTest, DemoUploadOfTwoDocumentsPostsEachOnce) {
     return cb_Save_Data_SQLPROC("W-GATHER", terminal,
                                 "\"" + doc + "\",\"\",\"" + code + "\",2,1.50", result, last);
   };
-  EXPECT_EQ(save(docA, goods[0][0], false), 0) << result;
-  EXPECT_EQ(save(docA, goods[1][0], false), 0) << result;
-  EXPECT_EQ(save(docB, goods[0][0], false), 0) << result;
-  EXPECT_EQ(save(docB, goods[1][0], true), 0) << result;
+  EXPECT_EQ(save(docA, goods[0][0], false), RC_OK) << result;
+  EXPECT_EQ(save(docA, goods[1][0], false), RC_OK) << result;
+  EXPECT_EQ(save(docB, goods[0][0], false), RC_OK) << result;
+  EXPECT_EQ(save(docB, goods[1][0], true), RC_OK) << result;
 
   const auto rows = demo->Query(
       "select b.bill_no, b.post_count::text, b.state::text,"

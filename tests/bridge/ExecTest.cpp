@@ -5,6 +5,7 @@
 
 #include "PgFixture.h"
 #include "TempHome.h"
+#include "base/ResultCodes.h"
 #include "base/Settings.h"
 #include "bridge/DbLink.h"
 #include "bridge/SharePool.h"
@@ -91,7 +92,7 @@ TEST_F(ExecTest, ReadRunsRowByRowThenReleases) {
   home.ClearLogs();
 
   Read a = Call("W-DEPT", 5, -1, "ignored request");
-  EXPECT_EQ(a.r, 0);
+  EXPECT_EQ(a.r, RC_OK);
   EXPECT_EQ(a.flag, 2);
   EXPECT_EQ(a.text, "\"01\",\"凉菜\"");
   EXPECT_THAT(home.ResultLog(),
@@ -106,13 +107,13 @@ TEST_F(ExecTest, ReadRunsRowByRowThenReleases) {
   EXPECT_EQ(conn.RoundTrips(), 2u);
 
   Read b = Call("W-DEPT", 5, 1, a.text);
-  EXPECT_EQ(b.r, 0);
+  EXPECT_EQ(b.r, RC_OK);
   EXPECT_EQ(b.flag, 2);
   EXPECT_EQ(b.text, "\"02\",\"热菜\"");
   EXPECT_EQ(conn.RoundTrips(), 2u);  // no server traffic per row
 
   Read c = Call("W-DEPT", 5, 1, b.text);
-  EXPECT_EQ(c.r, 0);
+  EXPECT_EQ(c.r, RC_OK);
   EXPECT_EQ(c.flag, 0);
   EXPECT_EQ(c.text, b.text);  // no row: the variable keeps what it had
   EXPECT_EQ(PoolSize(), 0u);  // exhausted: released
@@ -120,7 +121,7 @@ TEST_F(ExecTest, ReadRunsRowByRowThenReleases) {
   // Past the end the next row request meets a fresh, closed dataset.
   home.ClearLogs();
   Read d = Call("W-DEPT", 5, 1, c.text);
-  EXPECT_EQ(d.r, 8);
+  EXPECT_EQ(d.r, RC_SVC_DBOPEN);
   EXPECT_THAT(home.ErrLog(), Contains(HasSubstr("W-DEPT Except End:")));
 }
 
@@ -146,7 +147,7 @@ TEST_F(ExecTest, ProcedureResultAndEmptyResult) {
   EXPECT_EQ(PoolSize(), 1u);  // left for the sweep
 
   Read e = Call("W-DEPT", 98, -1, "req");
-  EXPECT_EQ(e.r, 0);
+  EXPECT_EQ(e.r, RC_OK);
   EXPECT_EQ(e.flag, 0);
   EXPECT_EQ(e.text, "req");
   EXPECT_EQ(PoolSize(), 1u);  // the empty one was released
@@ -157,7 +158,7 @@ TEST_F(ExecTest, MissingDataFlagRunsAsANewExecution) {
   Sql(kSortInfo);
   Connect();
   std::string text, result;
-  EXPECT_EQ(cb_Read_Data_SQLPROC("w-dept", 5, text, nullptr, result), 0);
+  EXPECT_EQ(cb_Read_Data_SQLPROC("w-dept", 5, text, nullptr, result), RC_OK);
   EXPECT_EQ(text, "\"01\",\"凉菜\"");
   EXPECT_THAT(home.ResultLog(), Contains("Assigned(DataFlag) return false!"));
   EXPECT_THAT(home.ResultLog(), Contains("DataFlag^=-1"));
@@ -170,7 +171,7 @@ TEST_F(ExecTest, ProcedureWithoutResultSetLeavesTheFlag) {
   Connect();
   std::string text = R"("C","D","U7","P")", result;
   int flag = -1;
-  EXPECT_EQ(cb_Read_Data_SQLPROC("RT-LOGIN", 4, text, &flag, result), 0);
+  EXPECT_EQ(cb_Read_Data_SQLPROC("RT-LOGIN", 4, text, &flag, result), RC_OK);
   EXPECT_EQ(flag, -1);
   EXPECT_EQ(result, "hello U7");
   EXPECT_EQ(PoolSize(), 0u);
@@ -197,7 +198,7 @@ TEST_F(ExecTest, RecordTextsWithNullsBlanksAndCommas) {
   EXPECT_EQ(b.text, R"("","","x","",-0.29,1,1,0,1,"",1)");
 
   Read c = Call("W-SHOP", 1, -1, "req");  // the procedure lacks cSetPsw
-  EXPECT_EQ(c.r, 6);
+  EXPECT_EQ(c.r, RC_SVC_PREPARE);
   EXPECT_EQ(c.text, "");
   EXPECT_THAT(home.ErrLog(), Contains(HasSubstr("ORG_DATA_FROM_DB Try Except:")));
 }
@@ -206,7 +207,7 @@ TEST_F(ExecTest, MissingProcedureThenCreated) {
   Connect();
   home.ClearLogs();
   Read a = Call("W-MAKE", 2, -1);
-  EXPECT_EQ(a.r, 12);
+  EXPECT_EQ(a.r, RC_NOPROC);
   EXPECT_THAT(home.ResultLog(), Contains("No Exist \"MT_Get_Make_Info\" Object"));
   ASSERT_EQ(PoolSize(), 1u);
   EXPECT_EQ(SHARE_DATASET_LIST().Items[0]->getDataSet()->Tag(), 0);
@@ -215,7 +216,7 @@ TEST_F(ExecTest, MissingProcedureThenCreated) {
          LANGUAGE plpgsql AS $$ BEGIN OPEN "@rs" FOR
            SELECT 'M1' AS "cCode", '加辣' AS "cName", 1 AS "iFunValue", 0.5 AS "fPrice"; END $$)");
   Read b = Call("W-MAKE", 2, -1);
-  EXPECT_EQ(b.r, 0);
+  EXPECT_EQ(b.r, RC_OK);
   EXPECT_EQ(b.text, R"("M1","加辣",1,0.5)");
 }
 
@@ -226,23 +227,23 @@ TEST_F(ExecTest, FailingRefreshGivesThirteenUntilItSucceeds) {
   Connect();                                    // the list now names it
   Sql(R"(DROP PROCEDURE "MT_Get_Disc_Plan")");  // but the server no longer has it
   home.ClearLogs();
-  EXPECT_EQ(Call("W-DPLAN", 3, -1).r, 13);
-  EXPECT_EQ(Call("W-DPLAN", 3, -1).r, 13);
+  EXPECT_EQ(Call("W-DPLAN", 3, -1).r, RC_PARAMREFRESH);
+  EXPECT_EQ(Call("W-DPLAN", 3, -1).r, RC_PARAMREFRESH);
   EXPECT_THAT(home.ResultLog(), Contains("MT_Get_Disc_Plan Parameters.Refresh return false!"));
   EXPECT_EQ(SHARE_DATASET_LIST().Items[0]->getDataSet()->Tag(), 1);
   Sql(create);
   Read r = Call("W-DPLAN", 3, -1);
-  EXPECT_EQ(r.r, 0);
+  EXPECT_EQ(r.r, RC_OK);
   EXPECT_EQ(r.text, R"("P1","九折")");
 }
 
 TEST_F(ExecTest, ProcedureCheckWithoutNameOrList) {
   db::TADOStoredProc ds(&dtDbLink().LocalDbLink);
   ds.SetProcedureName("MT_Get_Shop_Info");
-  EXPECT_EQ(dtDbLink().SQL_OBJ_EXISTS(ds), 11);  // not connected: no list
+  EXPECT_EQ(dtDbLink().SQL_OBJ_EXISTS(ds), RC_PROCCHECK);  // not connected: no list
   Connect();
   db::TADOStoredProc unnamed(&dtDbLink().LocalDbLink);
-  EXPECT_EQ(dtDbLink().SQL_OBJ_EXISTS(unnamed), 11);
+  EXPECT_EQ(dtDbLink().SQL_OBJ_EXISTS(unnamed), RC_PROCCHECK);
   EXPECT_THAT(home.ErrLog(), ElementsAre("SQL_OBJ_EXISTS qrySplist not active.",
                                          "SQL_OBJ_EXISTS spName=\"\""));
 }
@@ -261,7 +262,7 @@ TEST_F(ExecTest, SweptDatasetGivesEightOnTheNextRow) {
   now += 30s;
   FreeDataSetLink();
   EXPECT_EQ(PoolSize(), 0u);
-  EXPECT_EQ(Call("W-DEPT", 7, 1, a.text).r, 8);
+  EXPECT_EQ(Call("W-DEPT", 7, 1, a.text).r, RC_SVC_DBOPEN);
 }
 
 TEST_F(ExecTest, LinkLostMidRead) {
@@ -276,7 +277,7 @@ TEST_F(ExecTest, LinkLostMidRead) {
   relay.Stop();
   // The rows already fetched still come; the next execution fails.
   EXPECT_EQ(Call("W-DEPT", 5, 1, a.text).text, "\"02\",\"热菜\"");
-  EXPECT_EQ(Call("W-DEPT", 5, -1).r, 8);
+  EXPECT_EQ(Call("W-DEPT", 5, -1).r, RC_SVC_DBOPEN);
   EXPECT_THAT(home.ErrLog(), Contains(HasSubstr("W-DEPT Try Open Except:")));
 
   // The failed request ran the link timer's step at once: the check failed, the flag is
@@ -360,11 +361,11 @@ class UploadTest : public ExecTest {
 TEST_F(UploadTest, TwoDocumentsArePostedOnceEach) {
   TADOConnection& conn = dtDbLink().LocalDbLink;
   conn.ResetRoundTrips();
-  EXPECT_EQ(Save("W-PDIN", "A", "g1", false), 0);
-  EXPECT_EQ(Save("W-PDIN", "A", "g2", false), 0);
+  EXPECT_EQ(Save("W-PDIN", "A", "g1", false), RC_OK);
+  EXPECT_EQ(Save("W-PDIN", "A", "g2", false), RC_OK);
   EXPECT_EQ(LastBillNo(), "A");
-  EXPECT_EQ(Save("W-PDIN", "B", "g3", false), 0);
-  EXPECT_EQ(Save("W-PDIN", "B", "g4", true), 0);
+  EXPECT_EQ(Save("W-PDIN", "B", "g3", false), RC_OK);
+  EXPECT_EQ(Save("W-PDIN", "B", "g4", true), RC_OK);
   EXPECT_THAT(Calls(), ElementsAre("ins:A", "ins:A", "post:A", "ins:B", "ins:B", "post:B"));
   const auto post = pdb->Sql().Query(
       "select args->>'batch', args->>'type', args->>'shop', args->>'pda' from calls"
@@ -378,18 +379,18 @@ TEST_F(UploadTest, TwoDocumentsArePostedOnceEach) {
 }
 
 TEST_F(UploadTest, NextUploadWithoutPollDoesNotPostTheLastDocumentAgain) {
-  EXPECT_EQ(Save("W-PDIN", "A", "g1", false, 21), 0);
-  EXPECT_EQ(Save("W-PDIN", "A", "g2", true, 21), 0);
+  EXPECT_EQ(Save("W-PDIN", "A", "g1", false, 21), RC_OK);
+  EXPECT_EQ(Save("W-PDIN", "A", "g2", true, 21), RC_OK);
   EXPECT_EQ(LastBillNo(), "");
   // Another terminal's upload follows before any poll has cleared the number.
-  EXPECT_EQ(Save("W-PDIN", "C", "g1", false, 22), 0);
-  EXPECT_EQ(Save("W-PDIN", "C", "g2", true, 22), 0);
+  EXPECT_EQ(Save("W-PDIN", "C", "g1", false, 22), RC_OK);
+  EXPECT_EQ(Save("W-PDIN", "C", "g2", true, 22), RC_OK);
   EXPECT_THAT(Calls(), ElementsAre("ins:A", "ins:A", "post:A", "ins:C", "ins:C", "post:C"));
 }
 
 TEST_F(UploadTest, LogLinesOfAFinalRecord) {
   home.ClearLogs();
-  EXPECT_EQ(Save("W-PDIN", "A", "g1", true, 23), 0);
+  EXPECT_EQ(Save("W-PDIN", "A", "g1", true, 23), RC_OK);
   EXPECT_THAT(home.ResultLog(),
               ElementsAre("iPADNo=23;strKind=W-PDIN", "pDataStr=\"A\",\"SUP\",\"g1\",1,2.00",
                           "newShareDataset(23,WPDIN)", "add to SHARE_DATASET_LIST now",
@@ -402,42 +403,42 @@ TEST_F(UploadTest, LogLinesOfAFinalRecord) {
 }
 
 TEST_F(UploadTest, SameNumberAndEmptyNumberPostNothingExtra) {
-  EXPECT_EQ(Save("W-PDSTORE", "C", "g1", false), 0);
-  EXPECT_EQ(Save("W-PDSTORE", "C", "g2", true), 0);
+  EXPECT_EQ(Save("W-PDSTORE", "C", "g1", false), RC_OK);
+  EXPECT_EQ(Save("W-PDSTORE", "C", "g2", true), RC_OK);
   EXPECT_THAT(Calls(), ElementsAre("ins:C", "ins:C", "post:C"));
   pdb->Sql().Exec("truncate calls");
   ClearLastBillNo();
-  EXPECT_EQ(Save("W-GATHER", "", "g1", true), 0);
+  EXPECT_EQ(Save("W-GATHER", "", "g1", true), RC_OK);
   EXPECT_THAT(Calls(), ElementsAre("ins:"));
 }
 
 TEST_F(UploadTest, FailuresAreCodesAndTheLastRecordStillReleases) {
-  EXPECT_EQ(Save("W-PDOUT", "D", "BAD", false), 105);
+  EXPECT_EQ(Save("W-PDOUT", "D", "BAD", false), RC_STOCK_UNKNOWNGOODS);
   EXPECT_EQ(result, "对应的产品库没有该商品编码");
   EXPECT_EQ(LastBillNo(), "");  // a refused record is not remembered
   EXPECT_EQ(PoolSize(), 1u);
-  EXPECT_EQ(Save("W-PDOUT", "D", "RAISE", true), 10);
+  EXPECT_EQ(Save("W-PDOUT", "D", "RAISE", true), RC_SAVEFAIL);
   EXPECT_THAT(home.ErrLog(), Contains(HasSubstr("W-PDOUT Try Exec Except:")));
   EXPECT_EQ(PoolSize(), 0u);
 }
 
 TEST_F(UploadTest, FailedPostingStopsTheNextDocumentsRecord) {
-  EXPECT_EQ(Save("W-PDIN", "FAILPOST", "g1", false), 0);
-  EXPECT_EQ(Save("W-PDIN", "E", "g2", false), 110);
+  EXPECT_EQ(Save("W-PDIN", "FAILPOST", "g1", false), RC_OK);
+  EXPECT_EQ(Save("W-PDIN", "E", "g2", false), RC_STOCK_BATCHAPPROVED);
   EXPECT_EQ(result, "盘点批次已经审核");
   EXPECT_THAT(Calls(), ElementsAre("ins:FAILPOST", "post:FAILPOST"));
 }
 
 // A value the backend cannot take (here text that is not UTF-8; the link never builds such
-// a text, but the bridge does not rely on that) fails that one request with 6. The link
-// stays up for everybody: the next request is served.
+// a text, but the bridge does not rely on that) fails that one request with RC_SVC_PREPARE.
+// The link stays up for everybody: the next request is served.
 TEST_F(UploadTest, ValueTheBackendCannotTakeFailsOnlyThatRequest) {
   const std::string broken = "\"PB1\",\"SUP\",\"G\xE5\xAE\",1,2.00";
-  EXPECT_EQ(cb_Save_Data_SQLPROC("W-PDIN", 21, broken, result, false), 6);
+  EXPECT_EQ(cb_Save_Data_SQLPROC("W-PDIN", 21, broken, result, false), RC_SVC_PREPARE);
   EXPECT_THAT(home.ErrLog(), Contains(HasSubstr("W-PDIN Try Exec Except:")));
   EXPECT_TRUE(dtDbLink().LocalDbLink.Connected());
   EXPECT_TRUE(GetDbLinked());
-  EXPECT_EQ(Save("W-PDIN", "PB1", "G1", true), 0);
+  EXPECT_EQ(Save("W-PDIN", "PB1", "G1", true), RC_OK);
   EXPECT_THAT(Calls(), ElementsAre("ins:PB1", "post:PB1"));
 
   Sql(R"(CREATE PROCEDURE "pda_get_goods_info"("@iPDANo" integer, "@cShopNo" varchar,
@@ -445,18 +446,18 @@ TEST_F(UploadTest, ValueTheBackendCannotTakeFailsOnlyThatRequest) {
          OPEN "@rs" FOR SELECT 1 AS none WHERE false; END $$)");
   std::string text = "\"G\xE5\xAE\"";
   int flag = -1;
-  EXPECT_EQ(cb_Read_Data_SQLPROC("R-GOODS", 21, text, &flag, result), 6);
+  EXPECT_EQ(cb_Read_Data_SQLPROC("R-GOODS", 21, text, &flag, result), RC_SVC_PREPARE);
   EXPECT_TRUE(dtDbLink().LocalDbLink.Connected());
   text = "\"G1\"";
   flag = -1;
-  EXPECT_EQ(cb_Read_Data_SQLPROC("R-GOODS", 21, text, &flag, result), 0);
+  EXPECT_EQ(cb_Read_Data_SQLPROC("R-GOODS", 21, text, &flag, result), RC_OK);
   EXPECT_EQ(flag, 0);
 }
 
 TEST_F(UploadTest, SplitFailureAndUnknownCommand) {
   std::string r;
-  EXPECT_EQ(cb_Save_Data_SQLPROC("W-DOWNZK", 1, "", r, true), 4);
-  EXPECT_EQ(cb_Save_Data_SQLPROC(nullptr, 1, "", r, false), 4);
+  EXPECT_EQ(cb_Save_Data_SQLPROC("W-DOWNZK", 1, "", r, true), RC_SVC_BADCMD);
+  EXPECT_EQ(cb_Save_Data_SQLPROC(nullptr, 1, "", r, false), RC_SVC_BADCMD);
   EXPECT_THAT(home.ResultLog(), Contains("Exec CMD \"W-DOWNZK\" Result=4"));
   EXPECT_THAT(home.ResultLog(), Contains("Save Data End With iPADNo=1"));
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "DemoDb.h"
+#include "DemoCodes.h"
 #include "TermScript.h"
 #include "base/Logging.h"
 #include "base/Text.h"
@@ -105,7 +106,7 @@ TEST_F(TOrderingFixture, LoginOpenOrderAndReadTheBillBack) {
   // Read again: the terminal fails the second frame.
   s.Request(kBill, TPayload(8).Text(0, 4, table).Text(4, 4, op));
   s.Reply(CMD_OK, 1);
-  s.Reply(CMD_ER, 0, {64});
+  s.Reply(CMD_ER, 0, {RC_TERM_FRAMENO});
   s.Silent();
   // And once more, ended early after the first frame.
   s.Request(kBill, TPayload(8).Text(0, 4, table).Text(4, 4, op));
@@ -116,9 +117,9 @@ TEST_F(TOrderingFixture, LoginOpenOrderAndReadTheBillBack) {
   // The password answer and the failed login.
   const auto er = s.PcFrames(CMD_ER);
   ASSERT_EQ(er.size(), 3u);
-  EXPECT_EQ(er[0].payload[0], 1);
+  EXPECT_EQ(er[0].payload[0], RC_BADPSW);
   EXPECT_EQ(er[0].Text(), "通迅密码错误");
-  EXPECT_EQ(er[1].payload[0], 121);
+  EXPECT_EQ(er[1].payload[0], RC_DEMO_BADOPPSW);
   EXPECT_EQ(er[1].Text(), "操作员密码错误");
   EXPECT_EQ(er[1].fieldA, kPsw);
 
@@ -165,19 +166,19 @@ TEST_F(TOrderingFixture, LoginOpenOrderAndReadTheBillBack) {
   // procedure's text.
   EXPECT_EQ(ok[10].frNo, 1);
   EXPECT_EQ(ok[11].frNo, 2);
-  EXPECT_EQ(er[2].payload[0], 64);
+  EXPECT_EQ(er[2].payload[0], RC_TERM_FRAMENO);
   EXPECT_EQ(er[2].Text().rfind("单号" + BillNo(), 0), 0u) << er[2].Text();
   // The third: one frame, then the end word; the ordering mode sends nothing more.
   EXPECT_EQ(ok[12].frNo, 1);
 
   const std::vector<std::string> expected = {
-      FormatCommDayLine(static_cast<int>(terminal), "登陆", 121, "操作员密码错误"),
-      FormatCommDayLine(static_cast<int>(terminal), "登陆", 0, "返回OK"),
-      FormatCommDayLine(static_cast<int>(terminal), "开台", 0, "返回OK"),
-      FormatCommDayLine(static_cast<int>(terminal), "点菜单", 0, "返回OK"),
-      FormatCommDayLine(static_cast<int>(terminal), "查账单", 0, "返回OK"),
-      FormatCommDayLine(static_cast<int>(terminal), "查账单", 64, er[2].Text()),
-      FormatCommDayLine(static_cast<int>(terminal), "查账单", 0, "返回OK"),
+      FormatCommDayLine(static_cast<int>(terminal), "登陆", RC_DEMO_BADOPPSW, "操作员密码错误"),
+      FormatCommDayLine(static_cast<int>(terminal), "登陆", RC_OK, "返回OK"),
+      FormatCommDayLine(static_cast<int>(terminal), "开台", RC_OK, "返回OK"),
+      FormatCommDayLine(static_cast<int>(terminal), "点菜单", RC_OK, "返回OK"),
+      FormatCommDayLine(static_cast<int>(terminal), "查账单", RC_OK, "返回OK"),
+      FormatCommDayLine(static_cast<int>(terminal), "查账单", RC_TERM_FRAMENO, er[2].Text()),
+      FormatCommDayLine(static_cast<int>(terminal), "查账单", RC_OK, "返回OK"),
   };
   EXPECT_EQ(s.DayLog(), expected);
   EXPECT_EQ(db->Scalar("SELECT string_agg(ok::text, ',' ORDER BY id) FROM login_log WHERE terminal_no = " +
@@ -234,11 +235,11 @@ TEST_F(TOrderingFixture, DishFrameWithoutItsOwnHeaderIsRefused) {
   TTermSession b(0, other, kPsw);
   b.Request(kOrder, Dishes(2, 2), 0);
   b.Silent();  // the "ER"
-  EXPECT_EQ(b.Cycle(), 9);
+  EXPECT_EQ(b.Cycle(), RC_BADFORMAT);
   const auto er = b.PcFrames(CMD_ER);
   ASSERT_EQ(er.size(), 1u);
-  EXPECT_EQ(er[0].payload[0], 9);
-  EXPECT_EQ(er[0].Text(), iErrToStr(9));
+  EXPECT_EQ(er[0].payload[0], RC_BADFORMAT);
+  EXPECT_EQ(er[0].Text(), iErrToStr(RC_BADFORMAT));
   EXPECT_EQ(LineCount(), 1);
   EXPECT_EQ(db->Scalar("SELECT count(*) FROM order_header WHERE table_no = " + Lit(table)), "1");
 }
@@ -300,10 +301,10 @@ TEST_F(TOrderingFixture, UploadFailuresThroughTheCycle) {
     std::string text;  // "" = the code's own text
   };
   const TCase cases[] = {
-      {kOpenTable, {}, TBytes(25, 'A'), 9, ""},                      // not whole records
-      {kOpenTable, {}, {}, 9, ""},                                   // no payload
-      {kOrder, HeaderPayload(-1), Dishes(1, 1), 5, ""},              // order time before 1980
-      {kOpenTable, {}, TPayload(26).Text(0, 4, "Q?!").Text(22, 4, op), 122, "台号不存在:Q?!"},
+      {kOpenTable, {}, TBytes(25, 'A'), RC_BADFORMAT, ""},           // not whole records
+      {kOpenTable, {}, {}, RC_BADFORMAT, ""},                        // no payload
+      {kOrder, HeaderPayload(-1), Dishes(1, 1), RC_SVC_CONVERT, ""},  // order time before 1980
+      {kOpenTable, {}, TPayload(26).Text(0, 4, "Q?!").Text(22, 4, op), RC_DEMO_NOTABLE, "台号不存在:Q?!"},
   };
   for (const TCase& c : cases) {
     TTermSession s(0, terminal, kPsw);
@@ -319,7 +320,7 @@ TEST_F(TOrderingFixture, UploadFailuresThroughTheCycle) {
     ASSERT_EQ(er.size(), 1u) << c.result;
     EXPECT_EQ(er[0].payload[0], c.result);
     EXPECT_EQ(er[0].Text(), c.text.empty() ? iErrToStr(c.result) : c.text);
-    if (c.result == 5) {
+    if (c.result == RC_SVC_CONVERT) {
       EXPECT_NE(s.home.ErrLogText().find("DT_Seconds Error:-1"), std::string::npos);
     }
   }

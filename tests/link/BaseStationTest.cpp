@@ -48,7 +48,7 @@ TEST_P(ChannelCommands, SendsTheFrameAfterTheSwitchAndReadsTheChannel) {
   const uint32_t start = rig.clock.Now();
   rig.port.OnWrite(BaseCmdIs(c.sent[6]), Answer(BaseAnswer(c.sent[6], {3, 0})), 20);
   uint8_t channel = 0;
-  EXPECT_EQ(c.run(base, channel), 0);
+  EXPECT_EQ(c.run(base, channel), RC_OK);
   EXPECT_EQ(channel, 3);
   ASSERT_EQ(rig.port.Written().size(), 1u);
   EXPECT_EQ(Hex(rig.port.Written()[0].bytes), Hex(c.sent));
@@ -82,7 +82,7 @@ TEST_F(BaseStationTest, InfoGivesVersionTextAndStationNumber) {
 TEST_F(BaseStationTest, VersionFillingItsFieldAndNegativeStationNumber) {
   rig.port.OnWrite(BaseCmdIs(BASE_INFO), Answer(BaseAnswer(BASE_INFO, InfoData("ABCDEFGHIJKLMNOPQ", 0xFFFFFFFE))));
   TBaseInfo info;
-  ASSERT_EQ(base.ReadInfo(info), 0);
+  ASSERT_EQ(base.ReadInfo(info), RC_OK);
   EXPECT_EQ(info.strVersion, "ABCDEFGHIJKLMNOP");  // 16 bytes, no terminator
   EXPECT_EQ(info.iStationNo, -2);
 }
@@ -91,8 +91,8 @@ TEST_F(BaseStationTest, TimeOutLeavesEverythingUntouched) {
   TBaseInfo info{"old", 5};
   uint8_t channel = 77;
   const uint32_t start = rig.clock.Now();
-  EXPECT_EQ(base.ReadInfo(info), 17);
-  EXPECT_EQ(base.ReadChannel(channel), 17);
+  EXPECT_EQ(base.ReadInfo(info), RC_TIMEOUT);
+  EXPECT_EQ(base.ReadChannel(channel), RC_TIMEOUT);
   EXPECT_EQ(info.strVersion, "old");
   EXPECT_EQ(info.iStationNo, 5);
   EXPECT_EQ(channel, 77);
@@ -136,15 +136,15 @@ TBytes WithBadSum() {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadAnswers,
-    ::testing::Values(TBadAnswer{"BadSumIsNoAnswer", WithBadSum(), 17},
-                      TBadAnswer{"TerminalFrameIsNoAnswer", BuildTermFrame(0, 0, CMD_OK, 0), 17},
-                      TBadAnswer{"NoDataByte", BaseAnswer(BASE_SETCHANNEL, {}), TBaseStation::kShortAnswer}),
+    ::testing::Values(TBadAnswer{"BadSumIsNoAnswer", WithBadSum(), RC_TIMEOUT},
+                      TBadAnswer{"TerminalFrameIsNoAnswer", BuildTermFrame(0, 0, CMD_OK, 0), RC_TIMEOUT},
+                      TBadAnswer{"NoDataByte", BaseAnswer(BASE_SETCHANNEL, {}), RC_BADFORMAT}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BaseStationTest, ShortInfoAnswerIsRefused) {
   rig.port.OnWrite(BaseCmdIs(BASE_INFO), Answer(BaseAnswer(BASE_INFO, {'V', '1', 0, 0})));
   TBaseInfo info{"old", 5};
-  EXPECT_EQ(base.ReadInfo(info), TBaseStation::kShortAnswer);
+  EXPECT_EQ(base.ReadInfo(info), RC_BADFORMAT);
   EXPECT_EQ(info.strVersion, "old");
 }
 
@@ -156,7 +156,7 @@ TEST_F(BaseStationTest, PollingHeldOffDuringTheExchangeAndAnswerSplitInChunks) {
     return std::vector<TBytes>{TBytes(whole.begin(), whole.begin() + 5), TBytes(whole.begin() + 5, whole.end())};
   });
   uint8_t channel = 0;
-  EXPECT_EQ(base.ReadChannel(channel), 0);
+  EXPECT_EQ(base.ReadChannel(channel), RC_OK);
   EXPECT_EQ(channel, 6);
   EXPECT_FALSE(idleSeen);
   EXPECT_TRUE(pollIdle);
@@ -166,7 +166,7 @@ TEST_F(BaseStationTest, ExchangeInsideARunningPollLeavesItHeldOff) {
   rig.port.OnWrite(BaseCmdIs(BASE_READCHANNEL), Answer(BaseAnswer(BASE_READCHANNEL, {6, 0})));
   pollIdle = false;  // an outer polling loop still waits (a restart during its wait)
   uint8_t channel = 0;
-  EXPECT_EQ(base.ReadChannel(channel), 0);
+  EXPECT_EQ(base.ReadChannel(channel), RC_OK);
   EXPECT_FALSE(pollIdle) << "a second loop would start inside the first";
 }
 

@@ -52,12 +52,12 @@ class DownloadTest : public ::testing::Test {
       if (*flag == -1) served[kind] = 0;
       if (served[kind] >= total) {
         *flag = 0;
-        return 0;
+        return RC_OK;
       }
       ++served[kind];
       text = "1,1,1,1,1,1,1,1,1,1,1,1,1,1";
       *flag = total;
-      return 0;
+      return RC_OK;
     };
   }
   TDownload Make() {
@@ -102,7 +102,7 @@ TEST_F(DownloadTest, TwentyFiveDeptRecordsGoInThreeFramesWithProgress) {
   const std::vector<std::pair<uint16_t, uint8_t>> want = {{0x0301, 1}, {0x0301, 2}, {0x0301, 0}};
   EXPECT_EQ(DataFrames(), want);
   const std::vector<std::string> events = {"add 0005 下传菜品分类 ", "set 正在发送:10/25", "set 正在发送:20/25",
-                                           "set 正在发送:25/25", "set " + iErrToStr(0)};
+                                           "set 正在发送:25/25", "set " + iErrToStr(RC_OK)};
   EXPECT_EQ(trace.events, events);
   ASSERT_FALSE(rig.port.Written().empty());
   EXPECT_EQ(FrameWord(rig.port.Written().back().bytes.data()), CMD_CLOSE) << "the end word follows";
@@ -140,7 +140,7 @@ TEST_F(DownloadTest, BroadcastThenResultQueriesPerCheckedTerminal) {
   checked = {1, 3};
   TDownload d = Make();
   d.Run("101", true);
-  const std::string ok = iErrToStr(0);
+  const std::string ok = iErrToStr(RC_OK);
   // Ordering mode shows terminal numbers with four digits.
   const std::vector<std::string> want = {
       "ALL 下传酒店名称 ",   "0001 下传酒店名称 " + ok,   "0003 下传酒店名称 " + ok,
@@ -203,10 +203,10 @@ TEST_F(DownloadTest, ThreeTimeOutsEndWithSeventeen) {
 TEST_F(DownloadTest, TerminalErrorEndsTheTransfer) {
   rows["W-DEPT"] = 1;
   rig.port.OnWrite(WordTo(CMD_CALL, 5), Answer(TermToPc(5, 0, CMD_ANSWER)));
-  rig.port.OnWrite(WordTo(0x0301, 5), Answer(TermErr(5, 0, 7)));
+  rig.port.OnWrite(WordTo(0x0301, 5), Answer(TermErr(5, 0, RC_SVC_NODBCONN)));
   TDownload d = Make();
-  EXPECT_EQ(d.DownloadData(5, "W-DEPT"), 7);
-  EXPECT_EQ(trace.events.back(), "set " + iErrToStr(7));
+  EXPECT_EQ(d.DownloadData(5, "W-DEPT"), RC_SVC_NODBCONN);
+  EXPECT_EQ(trace.events.back(), "set " + iErrToStr(RC_SVC_NODBCONN));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // on a frame that never gets anywhere.
 #include <gtest/gtest.h>
 
+#include "DemoCodes.h"
 #include "FakeBridge.h"
 #include "TermScript.h"
 #include <algorithm>
@@ -43,7 +44,7 @@ TEST(ReadExchange, NineRecordsInFramesOfFour) {
   s.rows.rows = PluRows(9);
   s.Request(kPlu, {});
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   EXPECT_TRUE(s.failures.empty()) << s.failures.front();
   const auto frames = s.PcFrames(CMD_OK);
   ASSERT_EQ(frames.size(), 3u);
@@ -57,7 +58,7 @@ TEST(ReadExchange, NineRecordsInFramesOfFour) {
   EXPECT_EQ(std::string(frames[2].payload.begin() + 4, frames[2].payload.begin() + 9), "10008");
   const auto log = s.DayLog();
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0], FormatCommDayLine(12, "下传菜品信息", 0, "返回OK"));
+  EXPECT_EQ(log[0], FormatCommDayLine(12, "下传菜品信息", RC_OK, "返回OK"));
   ASSERT_EQ(OpLog().Rows().size(), 1u);
   EXPECT_EQ(OpLog().Rows()[0].strValue, "返回OK");
 }
@@ -66,7 +67,7 @@ TEST(ReadExchange, EmptyResultIsOneEmptyFrameNumberedZero) {
   TReadSession s;
   s.Request(kPlu, {});
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   const auto frames = s.PcFrames(CMD_OK);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].frNo, 0);
@@ -78,7 +79,7 @@ TEST(ReadExchange, NumbersRunFrom255BackTo1) {
   for (int i = 0; i < 257; ++i) s.rows.rows.push_back(R"("店","1")");
   s.Request(kShop, {});
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   const std::vector<int> numbers = s.DataFrameNumbers();
   ASSERT_EQ(numbers.size(), 257u);
   EXPECT_EQ(numbers[254], 255);
@@ -94,7 +95,7 @@ TEST(ReadExchange, AcknowledgementWithAnotherNumberRenumbersTheRest) {
   s.Reply(CMD_OK, 7);  // frame 1 acknowledged as 7: sent again unchanged
   s.Reply(CMD_OK, 7);  // now it counts as confirmed
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   EXPECT_EQ(s.DataFrameNumbers(), (std::vector<int>{1, 1, 8, 0}));
   const auto frames = s.PcFrames(CMD_OK);
   EXPECT_EQ(frames[0].payload, frames[1].payload);
@@ -108,7 +109,7 @@ TEST(ReadExchange, AcknowledgementWithZeroContinuesTheRows) {
   s.Reply(CMD_OK, 0);
   s.Reply(CMD_OK, 0);
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   EXPECT_EQ(s.DataFrameNumbers(), (std::vector<int>{1, 1, 1, 0}));
   EXPECT_EQ(std::count(s.rows.flagsIn.begin(), s.rows.flagsIn.end(), -1), 1);
   const auto frames = s.PcFrames(CMD_OK);
@@ -130,7 +131,7 @@ TEST(ReadExchange, ResendAndWaitAreHonoured) {
     return true;
   });
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   EXPECT_TRUE(s.failures.empty());
   EXPECT_EQ(s.DataFrameNumbers(), (std::vector<int>{1, 1, 0}));
 }
@@ -145,10 +146,10 @@ TEST(ReadExchange, TerminalEndsOrFails) {
     size_t erFrames;
   };
   const TCase cases[] = {
-      {0, CMD_END, 0, 0, 1, 0},   // ordering: nothing more is sent
-      {1, CMD_END, 0, 0, 2, 0},   // stocktaking: an empty "OK" numbered 0 closes
-      {0, CMD_ER, 0, 0, 1, 0},    // "ER" 0 from the terminal is a success
-      {0, CMD_ER, 64, 64, 1, 1},  // echoed with the code's text
+      {0, CMD_END, RC_OK, RC_OK, 1, 0},  // ordering: nothing more is sent
+      {1, CMD_END, RC_OK, RC_OK, 2, 0},  // stocktaking: an empty "OK" numbered 0 closes
+      {0, CMD_ER, RC_OK, RC_OK, 1, 0},   // "ER" 0 from the terminal is a success
+      {0, CMD_ER, RC_TERM_FRAMENO, RC_TERM_FRAMENO, 1, 1},  // echoed with the code's text
   };
   for (const TCase& c : cases) {
     TReadSession s(c.type);
@@ -192,16 +193,16 @@ TEST(ReadExchange, TimeOutIsSilent) {
 
 TEST(ReadExchange, BridgeFailureGoesOutAsErWithTheProcedureText) {
   TReadSession s;
-  s.rows.result = 121;
+  s.rows.result = RC_DEMO_BADOPPSW;
   s.rows.resultText = "操作员密码错误";
   s.Request(0x0204, TPayload(22));
   s.Silent();  // the "ER"
-  EXPECT_EQ(s.Cycle(), 121);
+  EXPECT_EQ(s.Cycle(), RC_DEMO_BADOPPSW);
   const auto er = s.PcFrames(CMD_ER);
   ASSERT_EQ(er.size(), 1u);
-  EXPECT_EQ(er[0].payload[0], 121);
+  EXPECT_EQ(er[0].payload[0], RC_DEMO_BADOPPSW);
   EXPECT_EQ(er[0].Text(), "操作员密码错误");
-  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "登陆", 121, "操作员密码错误")}));
+  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "登陆", RC_DEMO_BADOPPSW, "操作员密码错误")}));
 }
 
 // A row call that fails after earlier ones succeeded is reported with its own text (here
@@ -212,19 +213,19 @@ TEST(ReadExchange, ErCarriesTheFailingCallsOwnText) {
   const TReadRowFn rows = s.rows.Fn();
   int calls = 0;
   s.handler.SetReadRow([&](const char* kind, int no, std::string& text, int* flag, std::string& strResult) {
-    if (++calls == 5) return 8;  // the first row of frame 2: the dataset is gone
+    if (++calls == 5) return RC_SVC_DBOPEN;  // the first row of frame 2: the dataset is gone
     if (*flag == -1) strResult = "查询成功";
     return rows(kind, no, text, flag, strResult);
   });
   s.Request(kPlu, {});
   s.Reply(CMD_OK, 1);
   s.Silent();  // the "ER"
-  EXPECT_EQ(s.Cycle(), 8);
+  EXPECT_EQ(s.Cycle(), RC_SVC_DBOPEN);
   const auto er = s.PcFrames(CMD_ER);
   ASSERT_EQ(er.size(), 1u);
-  EXPECT_EQ(er[0].payload[0], 8);
-  EXPECT_EQ(er[0].Text(), iErrToStr(8));
-  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "下传菜品信息", 8, iErrToStr(8))}));
+  EXPECT_EQ(er[0].payload[0], RC_SVC_DBOPEN);
+  EXPECT_EQ(er[0].Text(), iErrToStr(RC_SVC_DBOPEN));
+  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "下传菜品信息", RC_SVC_DBOPEN, iErrToStr(RC_SVC_DBOPEN))}));
 }
 
 TEST(ReadExchange, RefusedWriteIsReportedAndLogged) {
@@ -289,7 +290,7 @@ TEST(ExchangeBound, RepeatsWithinTheBudgetStillSucceed) {
   s.Request(kPlu, {});
   for (int i = 0; i < 5; ++i) s.Reply(CMD_RESEND);
   s.AckAll();
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   EXPECT_EQ(s.DataFrameNumbers(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
 }
 
@@ -310,7 +311,7 @@ TEST(UploadExchange, FramesAreAcknowledgedWithTheirNumberAndTheResultText) {
   s.Reply(0x0804, 0, StockRecord("PI2", "G3", 3, 300));
   s.Reply(CMD_END);
   s.Silent();  // the closing "OK"
-  EXPECT_EQ(s.Cycle(), 0);
+  EXPECT_EQ(s.Cycle(), RC_OK);
   EXPECT_TRUE(s.failures.empty()) << s.failures.front();
   ASSERT_EQ(s.saves.saved.size(), 3u);
   EXPECT_EQ(s.saves.saved[2].cmd, "W-PDIN");
@@ -326,7 +327,7 @@ TEST(UploadExchange, FramesAreAcknowledgedWithTheirNumberAndTheResultText) {
   // ePOS.txt holds every record of the upload.
   EXPECT_EQ(s.EPosLines(), (std::vector<std::string>{R"("PI1","S01","G1",1,1.00)", R"("PI1","S01","G2",2,2.00)",
                                                      R"("PI2","S01","G3",3,3.00)"}));
-  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(31, "上传入库单", 0, "返回OK")}));
+  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(31, "上传入库单", RC_OK, "返回OK")}));
 }
 
 // Record 2 of a frame fails after record 1 was saved: the "ER" carries record 2's own text,
@@ -337,14 +338,16 @@ TEST(UploadExchange, ErCarriesTheFailingRecordsOwnText) {
     int code;
     std::string er;
   };
-  const TCase cases[] = {{nullptr, 10, iErrToStr(10)}, {"台号不存在", 122, "台号不存在"}, {"", 7, iErrToStr(7)}};
+  const TCase cases[] = {{nullptr, RC_SAVEFAIL, iErrToStr(RC_SAVEFAIL)},
+                         {"台号不存在", RC_DEMO_NOTABLE, "台号不存在"},
+                         {"", RC_SVC_NODBCONN, iErrToStr(RC_SVC_NODBCONN)}};
   for (const TCase& c : cases) {
     TUploadSession s(0);
     int calls = 0;
     s.handler.SetSaveRecord([&](const char*, int, const std::string&, std::string& strResult, bool) {
       if (++calls == 1) {
         strResult = "点菜成功";
-        return 0;
+        return RC_OK;
       }
       if (c.text) strResult = c.text;
       return c.code;
@@ -393,25 +396,25 @@ TEST(UploadExchange, FailuresAreAnsweredWithEr) {
     size_t saved;
   };
   const TCase cases[] = {
-      {kDelTable, {}, 9, "数据格式出错", 0},            // no payload at all
-      {kDelTable, TBytes(9, 'A'), 9, "数据格式出错", 0}, // not a whole number of records
-      {kPdIn, StockRecord("PI1", "G1", 1, 1), 0, "", 1},
+      {kDelTable, {}, RC_BADFORMAT, "数据格式出错", 0},            // no payload at all
+      {kDelTable, TBytes(9, 'A'), RC_BADFORMAT, "数据格式出错", 0}, // not a whole number of records
+      {kPdIn, StockRecord("PI1", "G1", 1, 1), RC_OK, "", 1},
   };
   for (const TCase& c : cases) {
     TUploadSession s(0);
     s.Request(c.code, c.payload, 0);
     s.Silent();
     const int r = s.Cycle();
-    EXPECT_EQ(r, c.result == 0 ? RC_TIMEOUT : c.result);
+    EXPECT_EQ(r, c.result == RC_OK ? RC_TIMEOUT : c.result);
     EXPECT_EQ(s.saves.saved.size(), c.saved);
     const auto er = s.PcFrames(CMD_ER);
-    if (c.result != 0) {
+    if (c.result != RC_OK) {
       ASSERT_EQ(er.size(), 1u);
       EXPECT_EQ(er[0].payload[0], c.result);
       EXPECT_EQ(er[0].Text(), c.text);
       EXPECT_EQ(s.DayLog().size(), 1u);
     } else {
-      EXPECT_TRUE(er.empty());  // acknowledged, then the terminal went quiet: 17, silent
+      EXPECT_TRUE(er.empty());  // acknowledged, then the terminal went quiet: a silent time-out
       EXPECT_TRUE(s.DayLog().empty());
     }
   }

@@ -6,6 +6,7 @@
 #include <map>
 #include <ctime>
 
+#include "DemoCodes.h"
 #include "FakeBridge.h"
 #include "LinkRig.h"
 #include "TermScript.h"
@@ -106,7 +107,7 @@ TEST(AnswerLayout, OneRowOfEveryLayout) {
   for (const TLayoutCase& c : cases) {
     TFakeRows rows{{c.row}};
     const TPacked out = Pack(c.cmd, rows);
-    EXPECT_EQ(out.r, 0) << c.cmd;
+    EXPECT_EQ(out.r, RC_OK) << c.cmd;
     EXPECT_EQ(Hex(out.bytes()), Hex(c.expect.p.b)) << c.cmd;
     EXPECT_EQ(out.chg.iRecCount, 1) << c.cmd;
   }
@@ -121,7 +122,7 @@ TEST(AnswerLayout, LoginRecordCarriesTheClockAndTheResultText) {
   const std::time_t before = std::time(nullptr);
   const int r = Read_Data_FrmDB(rig.link, chg, *GetCmdByName("RT-LOGIN"), rows.Fn());
   const std::time_t after = std::time(nullptr);
-  ASSERT_EQ(r, 0);
+  ASSERT_EQ(r, RC_OK);
   const std::string ok = Utf8ToGbk("登录成功");
   ASSERT_EQ(chg.iDataLen, 20 + static_cast<int>(ok.size()));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(chg.wDataBuf), 4), Utf8ToGbk("张三"));
@@ -158,7 +159,7 @@ TEST(AnswerLayout, LongLoginTextIsCutOnACharacterBoundaryWithinTheFrame) {
     TLinkRig rig;
     TStru_CHGDATA chg;
     chg.strResult = c.text;
-    ASSERT_EQ(Read_Data_FrmDB(rig.link, chg, *GetCmdByName("RT-LOGIN"), rows.Fn()), 0);
+    ASSERT_EQ(Read_Data_FrmDB(rig.link, chg, *GetCmdByName("RT-LOGIN"), rows.Fn()), RC_OK);
     EXPECT_EQ(chg.iDataLen, c.len);
     const std::string tail(reinterpret_cast<char*>(chg.wDataBuf + 20), chg.iDataLen - 20);
     EXPECT_EQ(GbkToUtf8(tail).find('?'), std::string::npos) << "a character was split";
@@ -169,7 +170,7 @@ TEST(AnswerLayout, LongLoginTextIsCutOnACharacterBoundaryWithinTheFrame) {
 TEST(RecordPacking, ThreeRowsOfTenPerFrame) {
   TFakeRows rows{{R"("01","热菜")", R"("02","凉菜")", R"("03","汤")"}};
   const TPacked out = Pack("W-DEPT", rows);
-  EXPECT_EQ(out.r, 0);
+  EXPECT_EQ(out.r, RC_OK);
   EXPECT_EQ(rows.flagsIn, (std::vector<int>{-1, 1, 1, 1}));
   EXPECT_EQ(out.chg.iDataLen, 4 + 3 * 16);
   EXPECT_EQ(GetU32(out.chg.wDataBuf), 3u);
@@ -196,7 +197,7 @@ TEST(RecordPacking, FrameNumberAdvanceAndWrap) {
   for (const TCase& c : cases) {
     TFakeRows rows{{R"("a","b")", R"("c","d")"}};
     TPacked out = Pack(c.cmd, rows, {}, c.frNoIn);
-    EXPECT_EQ(out.r, 0) << c.cmd;
+    EXPECT_EQ(out.r, RC_OK) << c.cmd;
     EXPECT_EQ(out.chg.iFrNo, c.frNoOut) << c.cmd << " from " << int(c.frNoIn);
     EXPECT_EQ(rows.flagsIn.front(), c.firstFlag);
   }
@@ -205,23 +206,23 @@ TEST(RecordPacking, FrameNumberAdvanceAndWrap) {
 TEST(RecordPacking, Failures) {
   TTempHome home;
   {
-    // A strict flag that is no integer: 6 and the exception's line.
+    // A strict flag that is no integer: RC_SVC_PREPARE and the exception's line.
     TFakeRows rows{{R"(1,"00101","宫保鸡丁","份","",2,0,38,x,0,0,0,0)"}};
-    EXPECT_EQ(Pack("RT-BILL", rows).r, 6);
+    EXPECT_EQ(Pack("RT-BILL", rows).r, RC_SVC_PREPARE);
     EXPECT_NE(home.ErrLogText().find("Read_Data_FrmDB Except:"), std::string::npos);
   }
   {
     // A row with fewer fields than the layout reads.
     TFakeRows rows{{R"("00101","01")"}};
-    EXPECT_EQ(Pack("W-PLU", rows).r, 6);
+    EXPECT_EQ(Pack("W-PLU", rows).r, RC_SVC_PREPARE);
   }
   {
     // The bridge's code comes back unchanged, the records packed so far stay.
     TFakeRows rows;
-    rows.result = 121;
+    rows.result = RC_DEMO_BADOPPSW;
     rows.resultText = "操作员密码错误";
     const TPacked out = Pack("RT-LOGIN", rows);
-    EXPECT_EQ(out.r, 121);
+    EXPECT_EQ(out.r, RC_DEMO_BADOPPSW);
     EXPECT_EQ(out.chg.strResult, "操作员密码错误");
   }
   {
@@ -230,14 +231,14 @@ TEST(RecordPacking, Failures) {
     TLinkRig rig;
     TStru_CHGDATA chg;
     TFakeRows rows{{R"("01","x")"}};
-    EXPECT_EQ(Read_Data_FrmDB(rig.link, chg, zero, rows.Fn()), 4);
+    EXPECT_EQ(Read_Data_FrmDB(rig.link, chg, zero, rows.Fn()), RC_SVC_BADCMD);
     EXPECT_TRUE(rows.flagsIn.empty());
   }
   {
     // A command without a layout fetches its rows and packs nothing.
     TFakeRows rows{{"1", "2"}};
     const TPacked out = Pack("W-DOWNZK", rows);
-    EXPECT_EQ(out.r, 0);
+    EXPECT_EQ(out.r, RC_OK);
     EXPECT_EQ(out.chg.iDataLen, 0);
     EXPECT_EQ(out.chg.iRecCount, 2);
   }

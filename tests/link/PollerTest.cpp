@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "LinkRig.h"
+#include "base/ResultCodes.h"
 #include "base/Text.h"
 #include "link/Catalogue.h"
 
@@ -30,7 +31,7 @@ class FakeExchange : public IExchangeHandler {
   int Save_Data_FrmPDA(int iPDANo, const TStru_CmdList& cmd) override { return Record(false, iPDANo, cmd); }
 
   std::vector<TCall> calls;
-  int result = 0;
+  int result = RC_OK;
   std::function<void()> work;  // runs inside the handler (database time, throwing, ...)
 
  private:
@@ -88,7 +89,7 @@ TEST_F(Poll, OpenPollGrantAndReadDispatch) {
 TEST_F(Poll, UploadGoesToSaveHandler) {
   TerminalAnswers(12, kPsw);
   OnGrantSend(12, TermToPc(12, kPsw, kOpenTable, 0, TBytes(26, '1')));
-  EXPECT_EQ(rig.poller.DealPDACmd(0), 0);
+  EXPECT_EQ(rig.poller.DealPDACmd(0), RC_OK);
   ASSERT_EQ(exchange.calls.size(), 1u);
   EXPECT_FALSE(exchange.calls[0].read);
   EXPECT_EQ(exchange.calls[0].strCmd, "RT-OPENTABLE");
@@ -96,10 +97,10 @@ TEST_F(Poll, UploadGoesToSaveHandler) {
 
 TEST_F(Poll, WrongPasswordGetsErrorOne) {
   TerminalAnswers(12, kPsw + 1);
-  EXPECT_EQ(rig.poller.DealPDACmd(0), 1);
+  EXPECT_EQ(rig.poller.DealPDACmd(0), RC_BADPSW);
   const auto& w = rig.port.Written();
   ASSERT_EQ(w.size(), 2u);
-  const std::string text = "\x01" + Utf8ToGbk("通迅密码错误");
+  const std::string text = std::string(1, static_cast<char>(RC_BADPSW)) + Utf8ToGbk("通迅密码错误");
   EXPECT_EQ(w[1].bytes, BuildTermFrame(kPsw, 12, CMD_ER, 0, (const uint8_t*)text.data(), text.size()));
   EXPECT_EQ(rig.link.CurPDANo, 0);
   EXPECT_EQ(billResets, 0);
@@ -108,7 +109,7 @@ TEST_F(Poll, WrongPasswordGetsErrorOne) {
 
 TEST_F(Poll, NoAnswerTimesOutAfter300ms) {
   const uint32_t t0 = rig.clock.Now();
-  EXPECT_EQ(rig.poller.AskPDA(0), 17);
+  EXPECT_EQ(rig.poller.AskPDA(0), RC_TIMEOUT);
   EXPECT_EQ(rig.clock.Now() - t0, 300u);
 }
 
@@ -117,7 +118,7 @@ TEST_F(Poll, AnswerOtherThanRequestWaitingIsNotGranted) {
   TerminalAnswers(12, kPsw, CMD_END);
   uint32_t answered = 0;
   rig.port.SetWriteHook([&](const TBytes&) { answered = rig.clock.Now() + 20; });
-  EXPECT_EQ(rig.poller.DealPDACmd(0), 17);
+  EXPECT_EQ(rig.poller.DealPDACmd(0), RC_TIMEOUT);
   EXPECT_EQ(rig.port.WrittenWithWord(CMD_GRANT).size(), 0u);
   EXPECT_GE(rig.clock.Now() - answered, 6000u);
   EXPECT_LT(rig.clock.Now() - answered, 6010u);
@@ -126,7 +127,7 @@ TEST_F(Poll, AnswerOtherThanRequestWaitingIsNotGranted) {
 TEST_F(Poll, RequestWithoutGrantIsStillServed) {
   TerminalAnswers(12, kPsw, CMD_END);
   rig.pump.Deliver(TermToPc(12, kPsw, kBill), 3000);
-  EXPECT_EQ(rig.poller.DealPDACmd(0), 0);
+  EXPECT_EQ(rig.poller.DealPDACmd(0), RC_OK);
   ASSERT_EQ(exchange.calls.size(), 1u);
   EXPECT_EQ(exchange.calls[0].iPDANo, 12);
 }
@@ -138,7 +139,7 @@ TEST_F(Poll, WaitFromTerminalRestartsTheWait) {
   rig.port.SetWriteHook([&](const TBytes& b) {
     if (FrameWord(b.data()) == CMD_GRANT) rig.pump.Deliver(TermToPc(12, kPsw, kBill), 10000);
   });
-  EXPECT_EQ(rig.poller.DealPDACmd(0), 0);
+  EXPECT_EQ(rig.poller.DealPDACmd(0), RC_OK);
   EXPECT_EQ(exchange.calls.size(), 1u);
 }
 
@@ -159,7 +160,7 @@ TEST_F(Poll, EndlessWaitFromTerminalEndsIn17) {
       rig.Receive(TermToPc(12, kPsw, CMD_WT));
     });
   });
-  EXPECT_EQ(rig.poller.DealPDACmd(0), 17);
+  EXPECT_EQ(rig.poller.DealPDACmd(0), RC_TIMEOUT);
   rig.pump.StopTimer(timer);
   EXPECT_GE(rig.clock.Now() - granted, 6000u);
   EXPECT_LT(rig.clock.Now() - granted, 2 * 6000u);
@@ -184,10 +185,10 @@ TEST_P(PollReply, EndsTheCycle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PollReply,
-                         ::testing::Values(TReplyCase{"Error63", TermErr(12, kPsw, 63), 63},
-                                           TReplyCase{"ErrorZero", TermErr(12, kPsw, 0), 0},
-                                           TReplyCase{"UnknownCode", TermToPc(12, kPsw, 0x7777), 2},
-                                           TReplyCase{"NoRequest", {}, 17}),
+                         ::testing::Values(TReplyCase{"Error63", TermErr(12, kPsw, RC_TERM_EMPTY), RC_TERM_EMPTY},
+                                           TReplyCase{"ErrorZero", TermErr(12, kPsw, RC_OK), RC_OK},
+                                           TReplyCase{"UnknownCode", TermToPc(12, kPsw, 0x7777), RC_BADCMD},
+                                           TReplyCase{"NoRequest", {}, RC_TIMEOUT}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Poll, StocktakingSweepsTheListInOrder) {
@@ -291,7 +292,7 @@ TEST_F(Poll, KeepAliveExceptionIsLogged) {
 TEST_F(Poll, CallTerminalZeroSendsOnceAndDoesNotListen) {
   rig.port.OnWrite(WordIs(CMD_CALL), Answer(TermToPc(0, kPsw, CMD_OK)), 10);
   const uint32_t t0 = rig.clock.Now();
-  EXPECT_EQ(rig.poller.CallTerminal(0), 0);
+  EXPECT_EQ(rig.poller.CallTerminal(0), RC_OK);
   ASSERT_EQ(rig.port.Written().size(), 1u);
   EXPECT_EQ(rig.port.Written()[0].bytes, BuildTermFrame(0, 0, CMD_CALL, 0));
   EXPECT_GE(rig.clock.Now() - t0, 100u);
@@ -300,7 +301,7 @@ TEST_F(Poll, CallTerminalZeroSendsOnceAndDoesNotListen) {
 
 TEST_F(Poll, CallTerminalGivesUpAfterThreeTimeOuts) {
   const uint32_t t0 = rig.clock.Now();
-  EXPECT_EQ(rig.poller.CallTerminal(5), 17);
+  EXPECT_EQ(rig.poller.CallTerminal(5), RC_TIMEOUT);
   const auto calls = rig.port.WrittenWithWord(CMD_CALL);
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[1].tick - calls[0].tick, 2000u);
@@ -326,18 +327,18 @@ TEST_P(CallAnswer, Result) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CallAnswer,
-                         ::testing::Values(TCallCase{"Ok", TermToPc(5, kPsw, CMD_OK), 0, 2},
-                                           TCallCase{"Error64", TermErr(5, kPsw, 64), 64, 2},
-                                           TCallCase{"WrongPassword", TermToPc(5, 1, CMD_OK), 1, 3}),
+                         ::testing::Values(TCallCase{"Ok", TermToPc(5, kPsw, CMD_OK), RC_OK, 2},
+                                           TCallCase{"Error64", TermErr(5, kPsw, RC_TERM_FRAMENO), RC_TERM_FRAMENO, 2},
+                                           TCallCase{"WrongPassword", TermToPc(5, 1, CMD_OK), RC_BADPSW, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Poll, WaitReplyTimeOutEdge) {
   // The tick is taken before the messages are handled: a frame due exactly at the time-out
-  // arrives in the last pass and the wait still reports 17, with the frame in the buffer.
+  // arrives in the last pass and the wait still reports a time-out, with the frame in the buffer.
   const struct {
     uint32_t arrives;
     int result;
-  } cases[] = {{9, 0}, {10, 17}, {11, 17}};
+  } cases[] = {{9, RC_OK}, {10, RC_TIMEOUT}, {11, RC_TIMEOUT}};
   for (const auto& c : cases) {
     rig.pump.Deliver(TermToPc(7, kPsw, kBill), c.arrives);
     EXPECT_EQ(rig.link.WaitReply(10), c.result) << c.arrives;
@@ -361,7 +362,7 @@ TEST_F(Poll, WaitReplyTimeOutEdgeWithAPumpThatDeliversWhileSleeping) {
   const struct {
     uint32_t arrives;
     int result;
-  } cases[] = {{9, 0}, {10, 17}};
+  } cases[] = {{9, RC_OK}, {10, RC_TIMEOUT}};
   for (const auto& c : cases) {
     eager.Deliver(TermToPc(7, kPsw, kBill), c.arrives);
     EXPECT_EQ(rig.link.WaitReply(10), c.result) << c.arrives;
@@ -379,13 +380,13 @@ TEST_F(Poll, WaitReplyJudgesTheTickTakenBeforeProcessing) {
         rig.Receive(TermToPc(7, kPsw, kBill));
       },
       8);
-  EXPECT_EQ(rig.link.WaitReply(10), 0);
+  EXPECT_EQ(rig.link.WaitReply(10), RC_OK);
 }
 
 TEST_F(Poll, WaitReplyDiscardsEarlierFrame) {
   rig.Receive(TermToPc(7, kPsw, kBill));
   ASSERT_TRUE(rig.link.FrameReady());
-  EXPECT_EQ(rig.link.WaitReply(50), 17);
+  EXPECT_EQ(rig.link.WaitReply(50), RC_TIMEOUT);
 }
 
 class KeepAlive : public Poll, public ::testing::WithParamInterface<uint32_t> {

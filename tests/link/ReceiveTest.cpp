@@ -4,6 +4,7 @@
 
 #include "LinkRig.h"
 #include "base/OpLog.h"
+#include "base/ResultCodes.h"
 #include "base/Text.h"
 
 namespace qv {
@@ -63,7 +64,8 @@ TEST_F(Receive, SecondTerminalGetsBaseBusyWhileOneIsServed) {
   rig.Receive(TermToPc(9, kPsw, 0x0204));
   EXPECT_FALSE(rig.link.FrameReady());
   ASSERT_EQ(rig.port.Written().size(), 1u);
-  EXPECT_EQ(rig.port.Written()[0].bytes, BuildTermFrame(kPsw, 9, CMD_ER, 0, (const uint8_t*)"\x0e", 1));
+  const uint8_t busy = RC_BASEBUSY;
+  EXPECT_EQ(rig.port.Written()[0].bytes, BuildTermFrame(kPsw, 9, CMD_ER, 0, &busy, 1));
 
   rig.Receive(TermToPc(7, kPsw, 0x0204));
   EXPECT_TRUE(rig.link.FrameReady());

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "DemoCodes.h"
 #include "FakeBridge.h"
 #include "LinkRig.h"
 #include "TermScript.h"
@@ -121,11 +122,11 @@ TEST(UploadText, EveryRecordLayout) {
        R"("GA1","","G1",1.00000002004088E20,0.00)"},
   };
   TFakeSaves none;
-  ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(kOpTime), 1, none).r, 0);  // terminal 12's order
+  ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(kOpTime), 1, none).r, RC_OK);  // terminal 12's order
   for (const TCase& c : cases) {
     TFakeSaves saves;
     const TFrameResult out = Convert(c.cmd, c.rec, 2, saves);
-    EXPECT_EQ(out.r, 0) << c.cmd;
+    EXPECT_EQ(out.r, RC_OK) << c.cmd;
     ASSERT_EQ(saves.saved.size(), 1u) << c.cmd;
     EXPECT_EQ(saves.saved[0].text, c.text) << c.cmd;
     EXPECT_EQ(saves.saved[0].cmd, c.cmd);
@@ -162,7 +163,7 @@ TEST(UploadText, AnyCharacterOfATextFieldArrivesUnchanged) {
   for (const TCase& c : cases) {
     TFakeSaves saves;
     const TFrameResult out = Convert(c.cmd, c.rec, 2, saves);
-    EXPECT_EQ(out.r, 0) << c.cmd;
+    EXPECT_EQ(out.r, RC_OK) << c.cmd;
     ASSERT_EQ(saves.saved.size(), 1u) << c.cmd;
     EXPECT_EQ(saves.saved[0].text, c.text) << c.cmd;
     TStringList fields;
@@ -177,10 +178,10 @@ TEST(UploadText, OrderWithQuotesKeepsEveryParameterInPlace) {
   TPayload header;
   header.b = OrderHeaderBytes(kOpTime);
   header.Text(8, 14, std::string("12\",thin") + std::string(6, '\0'));
-  ASSERT_EQ(Convert("RT-MEMU", header, 1, saves, 41).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", header, 1, saves, 41).r, RC_OK);
   const TBytes dish = TPayload(57).U8(0, 1).Text(1, 5, "T0001").Text(6, 20, "Pizza 12\",thin").Text(26, 4, "份")
                           .Single(40, 1).Money(48, 4500).U8(55, 1);
-  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 41).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 41).r, RC_OK);
   ASSERT_EQ(saves.saved.size(), 1u);
   TStringList f;
   ASSERT_TRUE(toStrings(Trim(saves.saved[0].text), &f));
@@ -206,13 +207,13 @@ TEST(UploadFrame, HeaderFrameIsKeptAndSavesNothing) {
   ClearOrderHeaders();
   EXPECT_FALSE(KeptOrderHeader(12).has_value());
   TBytes header = OrderHeaderBytes(kOpTime);
-  EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, 0);
+  EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, RC_OK);
   EXPECT_TRUE(saves.saved.empty());
   const auto kept = KeptOrderHeader(12);
   ASSERT_TRUE(kept.has_value());
   EXPECT_EQ(TBytes(kept->begin(), kept->end()), header);
   header.push_back(0);  // 41 bytes
-  EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, 9);
+  EXPECT_EQ(Convert("RT-MEMU", header, 1, saves).r, RC_BADFORMAT);
 }
 
 // Terminals order side by side: each dish frame goes with its own terminal's header, and a
@@ -224,12 +225,12 @@ TEST(UploadFrame, OrderHeaderIsKeptPerTerminal) {
   other.b = header31;
   const TBytes header33 = other.Text(0, 4, "B07").Text(4, 4, "2002");
   TFakeSaves saves;
-  ASSERT_EQ(Convert("RT-MEMU", header31, 1, saves, 31).r, 0);
-  EXPECT_EQ(Convert("RT-MEMU", dish, 2, saves, 32).r, 9);
+  ASSERT_EQ(Convert("RT-MEMU", header31, 1, saves, 31).r, RC_OK);
+  EXPECT_EQ(Convert("RT-MEMU", dish, 2, saves, 32).r, RC_BADFORMAT);
   EXPECT_TRUE(saves.saved.empty());
-  ASSERT_EQ(Convert("RT-MEMU", header33, 1, saves, 33).r, 0);
-  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 31).r, 0);
-  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 33).r, 0);
+  ASSERT_EQ(Convert("RT-MEMU", header33, 1, saves, 33).r, RC_OK);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 31).r, RC_OK);
+  ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 33).r, RC_OK);
   ASSERT_EQ(saves.saved.size(), 2u);
   EXPECT_EQ(saves.saved[0].text.rfind(R"("A01","1001","不要辣")", 0), 0u) << saves.saved[0].text;
   EXPECT_EQ(saves.saved[1].text.rfind(R"("B07","2002","不要辣")", 0), 0u) << saves.saved[1].text;
@@ -239,7 +240,7 @@ TEST(UploadFrame, LastRecordOfTheLastFrame) {
   const TBytes two = TPayload(16).Text(0, 4, "A01").Text(4, 4, "1001").Text(8, 4, "A02").Text(12, 4, "1001");
   for (uint8_t frNo : {uint8_t{0}, uint8_t{3}}) {
     TFakeSaves saves;
-    EXPECT_EQ(Convert("RT-DELTABLE", two, frNo, saves).r, 0);
+    EXPECT_EQ(Convert("RT-DELTABLE", two, frNo, saves).r, RC_OK);
     ASSERT_EQ(saves.saved.size(), 2u);
     EXPECT_FALSE(saves.saved[0].bLast);
     EXPECT_EQ(saves.saved[1].bLast, frNo == 0);
@@ -251,8 +252,8 @@ TEST(UploadFrame, Failures) {
   TTempHome home;
   {
     TFakeSaves saves;
-    EXPECT_EQ(Convert("RT-DELTABLE", TBytes(9, 'A'), 0, saves).r, 9);  // not whole records
-    EXPECT_EQ(Convert("RT-DELTABLE", {}, 0, saves).r, 19);             // nothing to save
+    EXPECT_EQ(Convert("RT-DELTABLE", TBytes(9, 'A'), 0, saves).r, RC_BADFORMAT);  // not whole records
+    EXPECT_EQ(Convert("RT-DELTABLE", {}, 0, saves).r, RC_NODATA);             // nothing to save
     EXPECT_TRUE(saves.saved.empty());
   }
   {
@@ -262,26 +263,26 @@ TEST(UploadFrame, Failures) {
     TLinkRig rig;
     TStru_CHGDATA chg;
     chg.iDataLen = 8;
-    EXPECT_EQ(Get_SendData_FrmDB(rig.link, chg, unknown, saves.Fn()), 2);
+    EXPECT_EQ(Get_SendData_FrmDB(rig.link, chg, unknown, saves.Fn()), RC_BADCMD);
     EXPECT_TRUE(saves.saved.empty());
   }
   {
     // An order time before 1980 cannot be converted: the frame is abandoned.
     TFakeSaves saves;
-    ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(-1), 1, saves).r, 0);
-    EXPECT_EQ(Convert("RT-MEMU", TBytes(57, 0), 0, saves).r, 5);
+    ASSERT_EQ(Convert("RT-MEMU", OrderHeaderBytes(-1), 1, saves).r, RC_OK);
+    EXPECT_EQ(Convert("RT-MEMU", TBytes(57, 0), 0, saves).r, RC_SVC_CONVERT);
     EXPECT_TRUE(saves.saved.empty());
     EXPECT_NE(home.ErrLogText().find("DT_Seconds Error:-1"), std::string::npos);
   }
   {
-    // An exception anywhere in the conversion gives 6 and its error-log line.
+    // An exception anywhere in the conversion gives RC_SVC_PREPARE and its error-log line.
     TLinkRig rig;
     TStru_CHGDATA chg;
     chg.iDataLen = 8;
     const TSaveRecordFn throwing = [](const char*, int, const std::string&, std::string&, bool) -> int {
       throw std::runtime_error("boom");
     };
-    EXPECT_EQ(Get_SendData_FrmDB(rig.link, chg, *GetCmdByName("RT-DELTABLE"), throwing), 6);
+    EXPECT_EQ(Get_SendData_FrmDB(rig.link, chg, *GetCmdByName("RT-DELTABLE"), throwing), RC_SVC_PREPARE);
     EXPECT_FALSE(rig.link.bDataBusy);
     EXPECT_NE(home.ErrLogText().find("Get_SendData_FrmDB Except:boom"), std::string::npos);
   }
@@ -289,7 +290,7 @@ TEST(UploadFrame, Failures) {
     // A refused record stops the frame: the ones before it are saved, the rest not.
     TFakeSaves saves;
     saves.failAt = 1;
-    saves.code = 122;
+    saves.code = RC_DEMO_NOTABLE;
     saves.reply = "台号不存在";
     TBytes three;
     for (const char* t : {"A01", "A02", "A03"}) {
@@ -297,7 +298,7 @@ TEST(UploadFrame, Failures) {
       three.insert(three.end(), rec.begin(), rec.end());
     }
     const TFrameResult out = Convert("RT-DELTABLE", three, 0, saves);
-    EXPECT_EQ(out.r, 122);
+    EXPECT_EQ(out.r, RC_DEMO_NOTABLE);
     EXPECT_EQ(out.strResult, "台号不存在");
     EXPECT_EQ(saves.saved.size(), 2u);
   }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ResultCodes.h"
 #include "link/RecordPack.h"
 #include "link/UploadExchange.h"
 
@@ -14,7 +15,7 @@ struct TFakeRows {
   TFakeRows() = default;
   explicit TFakeRows(std::vector<std::string> r) : rows(std::move(r)) {}
   std::vector<std::string> rows;
-  int result = 0;            // returned instead of a row when not 0
+  int result = RC_OK;        // returned instead of a row when not RC_OK
   std::string resultText;    // strResult set with a failing result
   std::vector<int> flagsIn;  // every call's flag
   std::vector<std::string> textsIn;
@@ -24,7 +25,7 @@ struct TFakeRows {
     return [this](const char*, int, std::string& text, int* flag, std::string& strResult) {
       flagsIn.push_back(*flag);
       textsIn.push_back(text);
-      if (result != 0) {
+      if (result != RC_OK) {
         strResult = resultText;
         return result;
       }
@@ -35,7 +36,7 @@ struct TFakeRows {
       } else {
         *flag = 0;
       }
-      return 0;
+      return RC_OK;
     };
   }
 };
@@ -50,7 +51,7 @@ struct TSaved {
 struct TFakeSaves {
   std::vector<TSaved> saved;
   int failAt = -1;  // index of the call that fails with `code`
-  int code = 0;
+  int code = RC_OK;
   std::string reply = "保存成功";
 
   TSaveRecordFn Fn() {
@@ -59,7 +60,7 @@ struct TFakeSaves {
       const int index = static_cast<int>(saved.size());
       saved.push_back({kind, no, text, bLast});
       strResult = reply;
-      return index == failAt ? code : 0;
+      return index == failAt ? code : RC_OK;
     };
   }
 };

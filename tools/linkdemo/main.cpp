@@ -52,7 +52,7 @@ class DemoExchange : public IExchangeHandler {
     link.Delay(3500);
     link.SetDataBusy(false);
     int r = link.SendOK(0, iPDANo, "张三,经理");
-    if (r == 0) r = link.WaitReply(SysSet().ReplyWaitMs);
+    if (r == RC_OK) r = link.WaitReply(SysSet().ReplyWaitMs);
     OpLog().WriteLvLog(iPDANo, cmd.strName, iErrToStr(r), true);
     rig_.service.enabled = false;  // one request is enough for the demo
     return r;
@@ -108,6 +108,6 @@ int main() {
   std::printf("\nServed terminal %d; %zu frames written; %.3f s of virtual time.\n", rig.link.CurPDANo,
               rig.port.Written().size(), (rig.clock.Now() - gStart) / 1000.0);
   const bool ok = rig.link.CurPDANo == static_cast<int>(kTerminal) && !OpLog().Rows().empty() &&
-                  OpLog().Rows().back().strValue == iErrToStr(0);
+                  OpLog().Rows().back().strValue == iErrToStr(RC_OK);
   return ok ? 0 : 1;
 }

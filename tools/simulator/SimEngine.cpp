@@ -17,8 +17,6 @@ namespace qv::sim {
 namespace {
 
 constexpr uint32_t kIntrudeGapMs = 30;  // the intruder's frame and the real answer
-constexpr uint8_t kCodeNoEndFrame = 67;  // "未收到结束帧"
-constexpr uint8_t kCodeBadFrameNo = 64;  // "帧序号错"
 
 const char* BaseName(uint8_t cmd) {
   switch (cmd) {
@@ -538,7 +536,7 @@ void TSimEngine::OnResultQuery(TTerm& t) {
     Answer(&t, TermFrame(t, CMD_OK, 0), TOccasion::Reply);
     return;
   }
-  const uint8_t code = d.badSeq ? kCodeBadFrameNo : kCodeNoEndFrame;
+  const uint8_t code = d.badSeq ? RC_TERM_FRAMENO : RC_TERM_NOEND;
   Answer(&t, TermFrame(t, CMD_ER, 0, &code, 1), TOccasion::Reply);
 }
 

@@ -72,7 +72,7 @@ TEST_F(DownloadOverPty, TerminalByTerminalCarriesTheWholeMenu) {
   TPoller poller(pc->link, service, terminals);
   TDownload down(pc->link, poller, [] { return std::vector<int>{21, 22}; }, cb_Read_Data_SQLPROC);
   down.Run("001", false);  // the 2,000 dishes and their search index, acknowledged frame by frame
-  const std::string ok = iErrToStr(0);
+  const std::string ok = iErrToStr(RC_OK);
   // Each terminal gets the dishes and, once they arrived, their index before the next one.
   EXPECT_EQ(Rows(), (std::vector<std::string>{"0021 下传菜品信息 " + ok, "0021 下传菜品助记码 " + ok,
                                               "0022 下传菜品信息 " + ok, "0022 下传菜品助记码 " + ok}));
@@ -86,7 +86,7 @@ TEST_F(DownloadOverPty, BroadcastThenEveryTerminalConfirmsByResultQuery) {
   down.Run("11", true);  // shop name, then the dish categories, to every terminal at once
   const std::vector<std::string> rows = Rows();
   ASSERT_EQ(rows.size(), 6u) << ::testing::PrintToString(rows);
-  const std::string ok = iErrToStr(0);
+  const std::string ok = iErrToStr(RC_OK);
   EXPECT_EQ(rows[0].rfind("ALL 下传酒店名称", 0), 0u) << rows[0];
   EXPECT_EQ(rows[1], "0021 下传酒店名称 " + ok);
   EXPECT_EQ(rows[2], "0022 下传酒店名称 " + ok);

@@ -209,7 +209,7 @@ TEST(SimRetries, FailedRequestIsTriedAgainThenSkipped) {
   TEngineRig rig(std::string("retries 1\n") + kOrdering);
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(Word(Granted(rig, 12)), 0x0204);
-    rig.Send(BuildTermFrame(0, 12, CMD_ER, 0, TBytes{7}.data(), 1));
+    rig.Send(BuildTermFrame(0, 12, CMD_ER, 0, TBytes{RC_SVC_NODBCONN}.data(), 1));
   }
   EXPECT_EQ(rig.engine.Stats().requestsFailed, 2u);
   EXPECT_EQ(Word(Granted(rig, 12)), 0x1304);

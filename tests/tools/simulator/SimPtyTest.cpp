@@ -31,8 +31,8 @@ constexpr int kWaitMs = 10000;  // generous: the machine may be loaded
 // A 200 ms answer window is tight on a loaded machine; a time-out is tried again, any
 // other result is returned.
 int Retried(const std::function<int()>& exchange) {
-  int r = 17;
-  for (int i = 0; i < 10 && r == 17; ++i) r = exchange();
+  int r = RC_TIMEOUT;
+  for (int i = 0; i < 10 && r == RC_TIMEOUT; ++i) r = exchange();
   return r;
 }
 
@@ -65,7 +65,7 @@ request RT-BILL cTableNo=A01 cOpCode=001
   }
   // Waits for an accepted terminal frame from the simulator.
   const uint8_t* Reply() {
-    EXPECT_EQ(pc->link.WaitReply(kWaitMs), 0);
+    EXPECT_EQ(pc->link.WaitReply(kWaitMs), RC_OK);
     return pc->link.RecBuffer();
   }
 
@@ -78,20 +78,20 @@ request RT-BILL cTableNo=A01 cOpCode=001
 TEST_F(SimOverPty, SetChannelSendsThirteenBytesAndReadsThree) {
   TBaseStation base(pc->link);
   uint8_t channel = 0;
-  ASSERT_EQ(Retried([&] { return base.SetChannel(3, channel); }), 0);
+  ASSERT_EQ(Retried([&] { return base.SetChannel(3, channel); }), RC_OK);
   EXPECT_EQ(channel, 3);
   const std::vector<TBytes> s = Seen();
   ASSERT_FALSE(s.empty());
   EXPECT_EQ(s.back(), (TBytes{0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x05, 0x02, 0x03, 0x00, 0x97, 0x0D, 0x0A}));
   uint8_t read = 0;
-  ASSERT_EQ(Retried([&] { return base.ReadAll(read); }), 0);
+  ASSERT_EQ(Retried([&] { return base.ReadAll(read); }), RC_OK);
   EXPECT_EQ(read, 3);
 }
 
 TEST_F(SimOverPty, VersionAndStationNumberComeBack) {
   TBaseStation base(pc->link);
   TBaseInfo info;
-  ASSERT_EQ(Retried([&] { return base.ReadInfo(info); }), 0);
+  ASSERT_EQ(Retried([&] { return base.ReadInfo(info); }), RC_OK);
   EXPECT_EQ(info.strVersion, "V1.0");
   EXPECT_EQ(info.iStationNo, 4711);
 }
@@ -99,7 +99,7 @@ TEST_F(SimOverPty, VersionAndStationNumberComeBack) {
 TEST_F(SimOverPty, OrderingTerminalAnswersPollSendsLoginAndAcknowledges) {
   TLink& link = pc->link;
   pc->port.SetDtrControl(TLinkDtr::DtrDisable);  // terminal traffic
-  ASSERT_EQ(link.SendPoll(0), 0);
+  ASSERT_EQ(link.SendPoll(0), RC_OK);
   const uint8_t* f = Reply();
   EXPECT_EQ(FrameWord(f), CMD_ANSWER);
   EXPECT_EQ(FrameFieldA(f), 12u);
@@ -111,20 +111,20 @@ TEST_F(SimOverPty, OrderingTerminalAnswersPollSendsLoginAndAcknowledges) {
   ASSERT_EQ(link.RecLen(), 16 + 22);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(f + 14 + 12), 3), "001");
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(f + 14 + 16), 4), "1234");
-  ASSERT_EQ(link.SendOK(0, 12, "张三"), 0);
+  ASSERT_EQ(link.SendOK(0, 12, "张三"), RC_OK);
   f = Reply();
   EXPECT_EQ(FrameWord(f), CMD_OK);
   EXPECT_EQ(FrameNo(f), 0);
 
   // The next request is a bill query whose answer frames are acknowledged by number.
   link.CurPDANo = 0;
-  ASSERT_EQ(link.SendPoll(0), 0);
+  ASSERT_EQ(link.SendPoll(0), RC_OK);
   EXPECT_EQ(FrameWord(Reply()), CMD_ANSWER);
   link.CurPDANo = 12;
   ASSERT_EQ(link.SendGrant(12), 0);
   EXPECT_EQ(FrameWord(Reply()), 0x1304);
   for (uint8_t no : {7, 0}) {
-    ASSERT_EQ(link.SendOK(no, 12, "x"), 0);
+    ASSERT_EQ(link.SendOK(no, 12, "x"), RC_OK);
     f = Reply();
     EXPECT_EQ(FrameWord(f), CMD_OK);
     EXPECT_EQ(FrameNo(f), no);
@@ -197,7 +197,7 @@ TEST(SimProgram, ServesThePtyItPrintsAndStopsOnSigterm) {
     ASSERT_EQ(pc.started, 1);
     TBaseStation base(pc.link);
     TBaseInfo info;
-    ASSERT_EQ(Retried([&] { return base.ReadInfo(info); }), 0);
+    ASSERT_EQ(Retried([&] { return base.ReadInfo(info); }), RC_OK);
     EXPECT_EQ(info.strVersion, "V1.0");
     EXPECT_EQ(info.iStationNo, 77);
   }
