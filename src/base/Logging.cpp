@@ -7,31 +7,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 #include <optional>
 
 #include "base/AppPath.h"
+#include "base/Clock.h"
 #include "base/FileIo.h"
 #include "base/Settings.h"
 #include "base/Text.h"
 
 namespace qv {
 namespace {
-
-std::mutex& ClockMutex() {
-  static std::mutex m;
-  return m;
-}
-
-LogClock& ClockSlot() {
-  static LogClock clock;
-  return clock;
-}
-
-std::chrono::system_clock::time_point Now() {
-  std::lock_guard<std::mutex> lock(ClockMutex());
-  return ClockSlot() ? ClockSlot()() : std::chrono::system_clock::now();
-}
 
 std::tm LocalTime(std::chrono::system_clock::time_point t) {
   std::time_t tt = std::chrono::system_clock::to_time_t(t);
@@ -88,11 +73,6 @@ void PadTo(std::string& piece, int width) {
 
 }  // namespace
 
-void SetLogClock(LogClock clock) {
-  std::lock_guard<std::mutex> lock(ClockMutex());
-  ClockSlot() = std::move(clock);
-}
-
 std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
   std::tm tm = LocalTime(t);
   char buf[48];
@@ -110,14 +90,14 @@ std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
 void WriteResultLog(std::string_view text) {
   try {
     if (!SysSet().writeResult) return;
-    AppendLine(FindNoCase(GetAppPath(), "Result.txt"), Stamped(Now(), text), SysSet().maxsizeResult);
+    AppendLine(FindNoCase(GetAppPath(), "Result.txt"), Stamped(ClockNow(), text), SysSet().maxsizeResult);
   } catch (...) {
   }
 }
 
 void WriteErrLog(std::string_view text) {
   try {
-    AppendLine(FindNoCase(GetAppPath(), "ResultErr.txt"), Stamped(Now(), text), 1024);
+    AppendLine(FindNoCase(GetAppPath(), "ResultErr.txt"), Stamped(ClockNow(), text), 1024);
   } catch (...) {
   }
 }
@@ -125,7 +105,7 @@ void WriteErrLog(std::string_view text) {
 void WriteCommDayLog(std::string_view text) {
   try {
     if (!SysSet().WriteCommLog) return;
-    const auto now = Now();
+    const auto now = ClockNow();
     std::string dir = FindNoCase(GetAppPath(), "Log");
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return;

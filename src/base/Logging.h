@@ -1,8 +1,8 @@
 #pragma once
-// The four log files beside the executable. None of these ever throws.
+// The four log files beside the executable, stamped by the program's clock (base/Clock.h).
+// None of these ever throws.
 #include <chrono>
 #include <exception>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,11 +15,6 @@ void WriteEPosLog(std::string_view text, bool clear);        // ePOS.txt
 
 // The message of an exception, for the "... except:" lines; call it inside a catch block.
 std::string ExceptionText(std::exception_ptr p = std::current_exception());
-
-// The wall clock the log files read (local time of the machine); an empty function restores
-// the real clock. For tests.
-using LogClock = std::function<std::chrono::system_clock::time_point()>;
-void SetLogClock(LogClock clock);
 
 // "yyyy-MM-dd HH:mm:ss" of t in local time; the time part is left out when t is exactly
 // midnight (to the millisecond), as every log of these installations has it.

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/Text.h"
 #include "bridge/DbLink.h"
@@ -9,11 +10,6 @@
 
 namespace qv {
 namespace {
-
-TPoolClock& ClockSlot() {
-  static TPoolClock clock;
-  return clock;
-}
 
 // Component names follow identifier rules; a name breaking them is refused, as the
 // component framework always did.
@@ -30,13 +26,7 @@ bool IsValidIdent(const std::string& name) {
 
 }  // namespace
 
-void SetPoolClock(TPoolClock Clock) { ClockSlot() = std::move(Clock); }
-
-std::chrono::system_clock::time_point PoolNow() {
-  return ClockSlot() ? ClockSlot()() : std::chrono::system_clock::now();
-}
-
-TShareDataSet::TShareDataSet() : dtLatelyOp(PoolNow()) {}
+TShareDataSet::TShareDataSet() : dtLatelyOp(ClockNow()) {}
 
 TShareDataSet::~TShareDataSet() {
   if (sdsDataSet) {
@@ -49,7 +39,7 @@ void TShareDataSet::setDataSet(std::unique_ptr<db::TADOStoredProc> DataSet) {
   sdsDataSet = std::move(DataSet);
 }
 
-void TShareDataSet::setLatelyOpTime() { dtLatelyOp = PoolNow(); }
+void TShareDataSet::setLatelyOpTime() { dtLatelyOp = ClockNow(); }
 
 TShareDataSetList& SHARE_DATASET_LIST() {
   // The data module first, so that it outlives the pooled datasets on its connection.
@@ -136,7 +126,7 @@ void FreeDataSetLink() {
   TShareDataSetList& list = SHARE_DATASET_LIST();
   std::lock_guard<std::recursive_mutex> lock(list.Lock);
   try {
-    const auto now = PoolNow();
+    const auto now = ClockNow();
     for (size_t i = list.Items.size(); i-- > 0;) {
       try {
         const TShareDataSetPtr& item = list.Items[i];

@@ -2,7 +2,6 @@
 // The pool of per-terminal procedure datasets: one entry per (terminal, command group),
 // kept across the calls of one read or one upload, swept after 30 idle seconds.
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,8 +10,6 @@
 #include "db/Db.h"
 
 namespace qv {
-
-using TPoolClock = std::function<std::chrono::system_clock::time_point()>;
 
 class TShareDataSet {
  public:
@@ -28,7 +25,7 @@ class TShareDataSet {
   // Takes ownership.
   void setDataSet(std::unique_ptr<db::TADOStoredProc> DataSet);
   db::TADOStoredProc* getDataSet() const { return sdsDataSet.get(); }
-  void setLatelyOpTime();  // now, by the pool's clock
+  void setLatelyOpTime();  // now, by the program's clock (base/Clock.h)
   void setLatelyOpTime(std::chrono::system_clock::time_point When) { dtLatelyOp = When; }
   std::chrono::system_clock::time_point getLatelyOpTime() const { return dtLatelyOp; }
   void setFreeFlag(bool Flag) { bFreeFlag = Flag; }
@@ -51,10 +48,6 @@ struct TShareDataSetList {
   std::recursive_mutex Lock;
 };
 TShareDataSetList& SHARE_DATASET_LIST();
-
-// The pool's clock (local wall time); tests install their own. Empty restores the real one.
-void SetPoolClock(TPoolClock Clock);
-std::chrono::system_clock::time_point PoolNow();
 
 // Entry := none, then get_Valid_ShareDataset; true only when an entry was given.
 bool getShareDataset(int iID, const std::string& Group, TShareDataSetPtr& Entry);

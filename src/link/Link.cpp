@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/OpLog.h"
 #include "base/Settings.h"
@@ -114,17 +115,17 @@ void TLink::SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data) {
   }
 }
 
-uint32_t TLink::GetTickCount() { return pump_ ? pump_->GetTickCount() : 0; }
+uint32_t TLink::GetTickCount() { return ClockTick(); }
 
 int TLink::WaitReply(int iTimeOutMs) {
   Rec.ResetRecBuffer();
   if (!pump_) return RC_TIMEOUT;
-  const uint32_t start = pump_->GetTickCount();
+  const uint32_t start = ClockTick();
   for (;;) {
     // The tick is taken before the messages are handled, so a frame that arrives during
     // the last pass, or during the sleep before it (a pump may deliver events while it
     // sleeps), still ends in a time-out.
-    const uint32_t now = pump_->GetTickCount();
+    const uint32_t now = ClockTick();
     pump_->ProcessMessages();
     if (static_cast<int64_t>(now - start) >= iTimeOutMs) return RC_TIMEOUT;
     if (Rec.FrameReady) return RC_OK;
@@ -134,11 +135,11 @@ int TLink::WaitReply(int iTimeOutMs) {
 
 void TLink::Delay(int iMs) {
   if (!pump_) return;
-  const uint32_t start = pump_->GetTickCount();
+  const uint32_t start = ClockTick();
   uint32_t now;
   do {
     pump_->Sleep(1);
-    now = pump_->GetTickCount();
+    now = ClockTick();
     pump_->ProcessMessages();
   } while (static_cast<int64_t>(now - start) < iMs);
 }

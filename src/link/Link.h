@@ -58,7 +58,7 @@ class TLink {
   int WaitReply(int iTimeOutMs);
   void Delay(int iMs);
   void SetDataBusy(bool bValue);
-  uint32_t GetTickCount();
+  uint32_t GetTickCount();  // the program's clock (base/Clock.h)
 
   TFrameAssembler Rec;
   int32_t CurPDANo = 0;       // terminal being served; 0 while none

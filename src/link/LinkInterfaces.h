@@ -22,14 +22,13 @@ class ILinkPort {
   virtual void SetDtrControl(TLinkDtr value) = 0;
 };
 
-// The message loop as the waits see it.
+// The message loop as the waits see it; the waits read the time from the program's clock
+// (base/Clock.h).
 class IPump {
  public:
   virtual ~IPump() = default;
   // Handles pending messages once (received data, timer ticks, user input).
   virtual void ProcessMessages() = 0;
-  // Steady milliseconds, 32 bits, wrapping; differences are taken unsigned.
-  virtual uint32_t GetTickCount() = 0;
   // Waits about ms milliseconds; may return early when a message arrives.
   virtual void Sleep(uint32_t ms) = 0;
 };

@@ -9,6 +9,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "base/Clock.h"
 #include "base/Logging.h"
 #include "base/ResultCodes.h"
 #include "base/Text.h"
@@ -137,7 +138,7 @@ void PutText(uint8_t* dst, size_t width, const std::string& utf8) {
 }
 
 void PutClock(uint8_t* dst) {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = std::chrono::system_clock::to_time_t(ClockNow());
   std::tm tm{};
   localtime_r(&now, &tm);
   char s[80];

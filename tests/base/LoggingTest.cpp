@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include "TempHome.h"
+#include "VirtualLoop.h"
 
 namespace qv::test {
 namespace {
@@ -13,8 +14,9 @@ class LoggingAt : public TempHome {
  protected:
   void SetUp() override {
     TempHome::SetUp();
-    SetLogClock([] { return Local(2024, 5, 6, 7, 8, 9); });
+    clock.SetWallTime(Local(2024, 5, 6, 7, 8, 9));
   }
+  TVirtualClock clock;
 };
 
 TEST(LogTime, MidnightLeavesTimeOut) {
@@ -41,7 +43,7 @@ TEST_F(LoggingAt, ErrLogLineInGbk) {
 }
 
 TEST_F(LoggingAt, ErrLogAtMidnight) {
-  SetLogClock([] { return Local(2024, 5, 7, 0, 0, 0); });
+  clock.SetWallTime(Local(2024, 5, 7, 0, 0, 0));
   WriteErrLog("m");
   EXPECT_EQ(Slurp("ResultErr.txt"), "Time\xA3\xBA" "2024-05-07 -- m\r\n");
 }
@@ -88,9 +90,9 @@ TEST_F(LoggingAt, CommDayLogCreatesFolderAndRollsOverAtMidnight) {
   WriteCommDayLog("off");
   EXPECT_FALSE(Exists("Log"));
   SysSet().WriteCommLog = true;
-  SetLogClock([] { return Local(2024, 5, 6, 23, 59, 59); });
+  clock.SetWallTime(Local(2024, 5, 6, 23, 59, 59));
   WriteCommDayLog("late");
-  SetLogClock([] { return Local(2024, 5, 7, 0, 0, 1); });
+  clock.SetWallTime(Local(2024, 5, 7, 0, 0, 1));
   WriteCommDayLog("early");
   EXPECT_TRUE(std::filesystem::is_directory(Path("Log")));
   EXPECT_EQ(Slurp("Log/20240506.txt"), "Time\xA3\xBA" "2024-05-06 23:59:59 -- late\r\n");

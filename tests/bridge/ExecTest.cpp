@@ -5,6 +5,7 @@
 
 #include "PgFixture.h"
 #include "TempHome.h"
+#include "VirtualLoop.h"
 #include "base/ResultCodes.h"
 #include "base/Settings.h"
 #include "bridge/DbLink.h"
@@ -15,7 +16,6 @@
 namespace qv {
 namespace {
 
-using namespace std::chrono_literals;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -61,7 +61,6 @@ class ExecTest : public ::testing::Test {
   void TearDown() override {
     FreeShareDataSetList();
     ResetDbLink();
-    SetPoolClock({});
     ClearLastBillNo();
   }
   void Sql(const std::string& sql) { pdb->Sql().Exec(Expand(sql)); }
@@ -251,15 +250,14 @@ TEST_F(ExecTest, ProcedureCheckWithoutNameOrList) {
 TEST_F(ExecTest, SweptDatasetGivesEightOnTheNextRow) {
   Sql(kSortInfo);
   Connect();
-  auto now = std::chrono::system_clock::now();
-  SetPoolClock([&now] { return now; });
+  test::TVirtualClock clock;
   Read a = Call("W-DEPT", 7, -1);
   ASSERT_EQ(a.flag, 2);
-  now += 29s;
+  clock.Advance(29000);
   FreeDataSetLink();
   EXPECT_EQ(Call("W-DEPT", 7, 1, a.text).text, "\"02\",\"热菜\"");  // 29 s: still there
   ASSERT_EQ(Call("W-DEPT", 7, -1).flag, 2);
-  now += 30s;
+  clock.Advance(30000);
   FreeDataSetLink();
   EXPECT_EQ(PoolSize(), 0u);
   EXPECT_EQ(Call("W-DEPT", 7, 1, a.text).r, RC_SVC_DBOPEN);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TempHome.h"
+#include "VirtualLoop.h"
 #include "bridge/SharePool.h"
 
 namespace qv {
@@ -15,17 +16,13 @@ class PoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     FreeShareDataSetList();
-    now = std::chrono::system_clock::time_point(1'700'000'000s);
-    SetPoolClock([this] { return now; });
+    clock.SetWallTime(std::chrono::system_clock::time_point(1'700'000'000s));
   }
-  void TearDown() override {
-    FreeShareDataSetList();
-    SetPoolClock({});
-  }
+  void TearDown() override { FreeShareDataSetList(); }
   size_t Count() { return SHARE_DATASET_LIST().Items.size(); }
 
   test::TTempHome home{test::kWithTrace};
-  std::chrono::system_clock::time_point now;
+  test::TVirtualClock clock;
 };
 
 TEST_F(PoolTest, OneEntryPerTerminalAndGroup) {
@@ -69,17 +66,17 @@ TEST_F(PoolTest, SweepRemovesEntriesIdleThirtyWholeSeconds) {
   TShareDataSetPtr old, fresh, touched;
   ASSERT_TRUE(getShareDataset(1, "WDEPT", old));
   ASSERT_TRUE(getShareDataset(2, "WDEPT", touched));
-  now += 1s;
+  clock.Advance(1000);
   ASSERT_TRUE(getShareDataset(3, "WDEPT", fresh));
-  now += 15s;
+  clock.Advance(15000);
   ASSERT_TRUE(getShareDataset(2, "WDEPT", touched));  // a lookup stamps the entry again
-  now += 14s;  // old: 30 s, fresh: 29 s, touched: 14 s
-  now += 999ms;  // fractions of a second do not count
+  clock.Advance(14000);  // old: 30 s, fresh: 29 s, touched: 14 s
+  clock.Advance(999);    // fractions of a second do not count
   FreeDataSetLink();
   ASSERT_EQ(Count(), 2u);
   EXPECT_EQ(SHARE_DATASET_LIST().Items[0]->getID(), 2);
   EXPECT_EQ(SHARE_DATASET_LIST().Items[1]->getID(), 3);
-  now += 1ms;  // fresh: 30 s
+  clock.Advance(1);  // fresh: 30 s
   FreeDataSetLink();
   ASSERT_EQ(Count(), 1u);
   EXPECT_EQ(SHARE_DATASET_LIST().Items[0]->getID(), 2);

@@ -45,7 +45,7 @@ class ChannelCommands : public BaseStationTest, public ::testing::WithParamInter
 
 TEST_P(ChannelCommands, SendsTheFrameAfterTheSwitchAndReadsTheChannel) {
   const TCmdCase& c = GetParam();
-  const uint32_t start = rig.clock.Now();
+  const uint32_t start = rig.clock.GetTickCount();
   rig.port.OnWrite(BaseCmdIs(c.sent[6]), Answer(BaseAnswer(c.sent[6], {3, 0})), 20);
   uint8_t channel = 0;
   EXPECT_EQ(c.run(base, channel), RC_OK);
@@ -90,7 +90,7 @@ TEST_F(BaseStationTest, VersionFillingItsFieldAndNegativeStationNumber) {
 TEST_F(BaseStationTest, TimeOutLeavesEverythingUntouched) {
   TBaseInfo info{"old", 5};
   uint8_t channel = 77;
-  const uint32_t start = rig.clock.Now();
+  const uint32_t start = rig.clock.GetTickCount();
   EXPECT_EQ(base.ReadInfo(info), RC_TIMEOUT);
   EXPECT_EQ(base.ReadChannel(channel), RC_TIMEOUT);
   EXPECT_EQ(info.strVersion, "old");
@@ -100,7 +100,7 @@ TEST_F(BaseStationTest, TimeOutLeavesEverythingUntouched) {
   EXPECT_EQ(base.ReadBaseChannel(), 0);
   EXPECT_FALSE(base.ReadBaseInfo(info));
   // Five exchanges: each one switch-over delay and one full answer wait.
-  EXPECT_GE(rig.clock.Now() - start, 5u * (kBaseSwitchMs + kBaseReplyMs));
+  EXPECT_GE(rig.clock.GetTickCount() - start, 5u * (kBaseSwitchMs + kBaseReplyMs));
   EXPECT_TRUE(pollIdle);
 }
 
@@ -172,7 +172,7 @@ TEST_F(BaseStationTest, ExchangeInsideARunningPollLeavesItHeldOff) {
 
 TEST_F(BaseStationTest, PortInConfigurationModeSendsAtOnce) {
   TBaseStation dialog(rig.link, false);
-  const uint32_t start = rig.clock.Now();
+  const uint32_t start = rig.clock.GetTickCount();
   dialog.SetBaseChannel(2);
   ASSERT_EQ(rig.port.Written().size(), 1u);
   EXPECT_EQ(rig.port.Written()[0].tick, start);

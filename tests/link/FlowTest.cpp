@@ -183,9 +183,9 @@ TEST(ReadExchange, TimeOutIsSilent) {
   s.rows.rows = PluRows(9);
   s.Request(kPlu, {});
   s.Silent();
-  const uint32_t start = s.clock.Now();
+  const uint32_t start = s.clock.GetTickCount();
   EXPECT_EQ(s.Cycle(), RC_TIMEOUT);
-  EXPECT_GE(s.clock.Now() - start, 6000u);
+  EXPECT_GE(s.clock.GetTickCount() - start, 6000u);
   EXPECT_TRUE(s.PcFrames(CMD_ER).empty());
   EXPECT_TRUE(s.DayLog().empty());
   EXPECT_TRUE(OpLog().Rows().empty());
@@ -265,7 +265,7 @@ TEST(ExchangeBound, EndlessRepeatsOfOneFrameEndIn17) {
     // second whatever the PC writes.
     s.Push([&](const TPcFrame&, std::vector<TBytes>&) {
       if (timer == 0) {
-        start = s.clock.Now();
+        start = s.clock.GetTickCount();
         timer = s.pump.AddTimer(1000, [&] {
           ++sent;
           s.Receive(TermToPc(s.terminal, 0, c.word, static_cast<uint8_t>(90 + sent % 2)));
@@ -275,8 +275,8 @@ TEST(ExchangeBound, EndlessRepeatsOfOneFrameEndIn17) {
     });
     EXPECT_EQ(s.Cycle(), RC_TIMEOUT) << c.word << (c.upload ? " upload" : " read");
     s.pump.StopTimer(timer);
-    EXPECT_GE(s.clock.Now() - start, 6000u);
-    EXPECT_LT(s.clock.Now() - start, 7000u);
+    EXPECT_GE(s.clock.GetTickCount() - start, 6000u);
+    EXPECT_LT(s.clock.GetTickCount() - start, 7000u);
     EXPECT_GE(sent, 5);
     EXPECT_TRUE(s.PcFrames(CMD_ER).empty());
     EXPECT_TRUE(s.DayLog().empty());

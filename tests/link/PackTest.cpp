@@ -4,11 +4,11 @@
 
 #include <cstring>
 #include <map>
-#include <ctime>
 
 #include "DemoCodes.h"
 #include "FakeBridge.h"
 #include "LinkRig.h"
+#include "TempHome.h"
 #include "TermScript.h"
 #include "base/Text.h"
 #include "link/Catalogue.h"
@@ -117,26 +117,17 @@ TEST(AnswerLayout, LoginRecordCarriesTheClockAndTheResultText) {
   // The bridge sets strResult with the row; the fake leaves it alone, so preset it.
   TFakeRows rows{{R"("张三")"}};
   TLinkRig rig;
+  rig.clock.SetWallTime(Local(2026, 12, 10, 12, 34, 56, 999));
   TStru_CHGDATA chg;
   chg.strResult = "登录成功";
-  const std::time_t before = std::time(nullptr);
   const int r = Read_Data_FrmDB(rig.link, chg, *GetCmdByName("RT-LOGIN"), rows.Fn());
-  const std::time_t after = std::time(nullptr);
   ASSERT_EQ(r, RC_OK);
   const std::string ok = Utf8ToGbk("登录成功");
   ASSERT_EQ(chg.iDataLen, 20 + static_cast<int>(ok.size()));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(chg.wDataBuf), 4), Utf8ToGbk("张三"));
   EXPECT_EQ(chg.wDataBuf[4], 0);
-  const std::string clock(reinterpret_cast<char*>(chg.wDataBuf + 8), 12);
-  auto stamp = [](std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char s[80];
-    std::snprintf(s, sizeof s, "%02d%02d%02d%02d%02d%02d", tm.tm_year % 100, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return std::string(s);
-  };
-  EXPECT_TRUE(clock == stamp(before) || clock == stamp(after)) << clock;
+  // The program's local time, to the whole second.
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(chg.wDataBuf + 8), 12), "261210123456");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(chg.wDataBuf + 20), ok.size()), ok);
   // A transaction keeps frame number 0.
   EXPECT_EQ(chg.iFrNo, 0);

@@ -108,20 +108,20 @@ TEST_F(Poll, WrongPasswordGetsErrorOne) {
 }
 
 TEST_F(Poll, NoAnswerTimesOutAfter300ms) {
-  const uint32_t t0 = rig.clock.Now();
+  const uint32_t t0 = rig.clock.GetTickCount();
   EXPECT_EQ(rig.poller.AskPDA(0), RC_TIMEOUT);
-  EXPECT_EQ(rig.clock.Now() - t0, 300u);
+  EXPECT_EQ(rig.clock.GetTickCount() - t0, 300u);
 }
 
 TEST_F(Poll, AnswerOtherThanRequestWaitingIsNotGranted) {
   // 0x0300 instead of 0x0100: no grant, but the full reply time still runs.
   TerminalAnswers(12, kPsw, CMD_END);
   uint32_t answered = 0;
-  rig.port.SetWriteHook([&](const TBytes&) { answered = rig.clock.Now() + 20; });
+  rig.port.SetWriteHook([&](const TBytes&) { answered = rig.clock.GetTickCount() + 20; });
   EXPECT_EQ(rig.poller.DealPDACmd(0), RC_TIMEOUT);
   EXPECT_EQ(rig.port.WrittenWithWord(CMD_GRANT).size(), 0u);
-  EXPECT_GE(rig.clock.Now() - answered, 6000u);
-  EXPECT_LT(rig.clock.Now() - answered, 6010u);
+  EXPECT_GE(rig.clock.GetTickCount() - answered, 6000u);
+  EXPECT_LT(rig.clock.GetTickCount() - answered, 6010u);
 }
 
 TEST_F(Poll, RequestWithoutGrantIsStillServed) {
@@ -153,7 +153,7 @@ TEST_F(Poll, EndlessWaitFromTerminalEndsIn17) {
   int timer = 0;
   rig.port.SetWriteHook([&](const TBytes& b) {
     if (FrameWord(b.data()) != CMD_GRANT || timer != 0) return;
-    granted = rig.clock.Now();
+    granted = rig.clock.GetTickCount();
     timer = rig.pump.AddTimer(1000, [&] {
       if (sent >= 60) return;  // a test without the bound still ends
       ++sent;
@@ -162,8 +162,8 @@ TEST_F(Poll, EndlessWaitFromTerminalEndsIn17) {
   });
   EXPECT_EQ(rig.poller.DealPDACmd(0), RC_TIMEOUT);
   rig.pump.StopTimer(timer);
-  EXPECT_GE(rig.clock.Now() - granted, 6000u);
-  EXPECT_LT(rig.clock.Now() - granted, 2 * 6000u);
+  EXPECT_GE(rig.clock.GetTickCount() - granted, 6000u);
+  EXPECT_LT(rig.clock.GetTickCount() - granted, 2 * 6000u);
   EXPECT_LE(sent, 7);
   EXPECT_TRUE(exchange.calls.empty());
 }
@@ -273,40 +273,41 @@ TEST_F(Poll, HandlerExceptionLeavesTheLoopAndIsLogged) {
   EXPECT_NE(home.ErrLogText().find("Auto Run except:boom"), std::string::npos);
 }
 
-class ThrowingTickPump : public TVirtualPump {
+class ThrowingTickClock : public IClock {
  public:
-  using TVirtualPump::TVirtualPump;
   uint32_t GetTickCount() override { throw std::runtime_error("no clock"); }
+  std::chrono::system_clock::time_point Now() override { return std::chrono::system_clock::now(); }
 };
 
 TEST_F(Poll, KeepAliveExceptionIsLogged) {
-  ThrowingTickPump pump(rig.clock);
-  rig.link.SetPump(&pump);
+  ThrowingTickClock throwing;
+  IClock* const virtualClock = SetClock(&throwing);
   rig.link.bDataBusy = true;
   rig.poller.bPollIdle = false;  // a nested tick
   rig.poller.tmrCheckTimer();
+  SetClock(virtualClock);
   EXPECT_TRUE(rig.port.Written().empty());
   EXPECT_NE(home.ErrLogText().find("replyWait except:no clock"), std::string::npos);
 }
 
 TEST_F(Poll, CallTerminalZeroSendsOnceAndDoesNotListen) {
   rig.port.OnWrite(WordIs(CMD_CALL), Answer(TermToPc(0, kPsw, CMD_OK)), 10);
-  const uint32_t t0 = rig.clock.Now();
+  const uint32_t t0 = rig.clock.GetTickCount();
   EXPECT_EQ(rig.poller.CallTerminal(0), RC_OK);
   ASSERT_EQ(rig.port.Written().size(), 1u);
   EXPECT_EQ(rig.port.Written()[0].bytes, BuildTermFrame(0, 0, CMD_CALL, 0));
-  EXPECT_GE(rig.clock.Now() - t0, 100u);
-  EXPECT_LT(rig.clock.Now() - t0, 110u);
+  EXPECT_GE(rig.clock.GetTickCount() - t0, 100u);
+  EXPECT_LT(rig.clock.GetTickCount() - t0, 110u);
 }
 
 TEST_F(Poll, CallTerminalGivesUpAfterThreeTimeOuts) {
-  const uint32_t t0 = rig.clock.Now();
+  const uint32_t t0 = rig.clock.GetTickCount();
   EXPECT_EQ(rig.poller.CallTerminal(5), RC_TIMEOUT);
   const auto calls = rig.port.WrittenWithWord(CMD_CALL);
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[1].tick - calls[0].tick, 2000u);
   EXPECT_EQ(calls[0].bytes, BuildTermFrame(kPsw, 5, CMD_CALL, 0));
-  EXPECT_EQ(rig.clock.Now() - t0, 6000u);
+  EXPECT_EQ(rig.clock.GetTickCount() - t0, 6000u);
 }
 
 struct TCallCase {
@@ -400,10 +401,10 @@ TEST_P(KeepAlive, WaitEvery1500msWhileBusy) {
   uint32_t busyFrom = 0, busyTo = 0;
   exchange.work = [&] {
     rig.link.SetDataBusy(true);
-    busyFrom = rig.clock.Now();
+    busyFrom = rig.clock.GetTickCount();
     rig.link.Delay(4000);  // the database at work; nested ticks arrive meanwhile
     rig.link.SetDataBusy(false);
-    busyTo = rig.clock.Now();
+    busyTo = rig.clock.GetTickCount();
     rig.link.Delay(3000);
     rig.service.enabled = false;
   };

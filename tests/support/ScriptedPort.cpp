@@ -12,7 +12,7 @@ bool TScriptedPort::WriteCommData(const uint8_t* data, uint32_t count) {
   if (std::find(throwing_.begin(), throwing_.end(), index) != throwing_.end())
     throw std::runtime_error("port write failed");
   const bool ok = !refuseAll_ && refused_.count(index) == 0;
-  written_.push_back(TWritten{pump_.GetTickCount(), bytes, ok});
+  written_.push_back(TWritten{pump_.Clock().GetTickCount(), bytes, ok});
   if (hook_) hook_(bytes);
   if (!ok) return false;
   for (TRule& r : rules_) {

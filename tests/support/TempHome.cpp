@@ -75,12 +75,7 @@ void TTempHome::ClearLogs() const {
   std::filesystem::remove(Path("ResultErr.txt"), ec);
 }
 
-void TempHome::SetUp() {
-  SysSet() = TStru_SysSet{};
-  SetLogClock({});
-}
-
-void TempHome::TearDown() { SetLogClock({}); }
+void TempHome::SetUp() { SysSet() = TStru_SysSet{}; }
 
 std::chrono::system_clock::time_point Local(int y, int mo, int d, int h, int mi, int s, int ms) {
   std::tm tm{};

@@ -49,12 +49,11 @@ class TTempHome {
   bool hadOld_ = false;
 };
 
-// The fixture form for the foundation's tests: the settings record and the log clock also
-// start from their defaults.
+// The fixture form for the foundation's tests: the settings record also starts from its
+// defaults.
 class TempHome : public ::testing::Test, public TTempHome {
  protected:
   void SetUp() override;
-  void TearDown() override;
 };
 
 // A local wall-clock time.

@@ -1,8 +1,27 @@
 #include "VirtualLoop.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace qv::test {
+namespace {
+
+std::chrono::system_clock::time_point StartWall() {
+  std::tm tm{};
+  tm.tm_year = 2024 - 1900;
+  tm.tm_mon = 4;
+  tm.tm_mday = 6;
+  tm.tm_hour = 8;
+  tm.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
+
+}  // namespace
+
+TVirtualClock::TVirtualClock(uint32_t start)
+    : tick_(start), wall_(StartWall()), replaced_(SetClock(this)) {}
+
+TVirtualClock::~TVirtualClock() { SetClock(replaced_); }
 
 void TVirtualPump::Deliver(std::vector<uint8_t> bytes, uint32_t afterMs) {
   Post(
@@ -13,12 +32,12 @@ void TVirtualPump::Deliver(std::vector<uint8_t> bytes, uint32_t afterMs) {
 }
 
 void TVirtualPump::Post(std::function<void()> fn, uint32_t afterMs) {
-  events_.emplace(seq_++, TEvent{clock_.Now() + afterMs, std::move(fn)});
+  events_.emplace(seq_++, TEvent{clock_.GetTickCount() + afterMs, std::move(fn)});
 }
 
 int TVirtualPump::AddTimer(uint32_t intervalMs, std::function<void()> fn) {
   const int id = nextTimer_++;
-  timers_.emplace(id, TTimer{intervalMs, clock_.Now() + intervalMs, std::move(fn)});
+  timers_.emplace(id, TTimer{intervalMs, clock_.GetTickCount() + intervalMs, std::move(fn)});
   return id;
 }
 
@@ -26,12 +45,12 @@ void TVirtualPump::StopTimer(int id) { timers_.erase(id); }
 
 void TVirtualPump::ProcessMessages() {
   ++passes_;
-  if (clock_.Now() != lastTick_) {
-    lastTick_ = clock_.Now();
+  if (clock_.GetTickCount() != lastTick_) {
+    lastTick_ = clock_.GetTickCount();
     passesAtTick_ = 0;
   } else if (++passesAtTick_ >= 100) {
     clock_.Advance(1);
-    lastTick_ = clock_.Now();
+    lastTick_ = clock_.GetTickCount();
     passesAtTick_ = 0;
   }
   const uint64_t lastSeq = seq_;
@@ -58,7 +77,7 @@ void TVirtualPump::ProcessMessages() {
     if (timerId == 0) break;
     fired.push_back(timerId);
     TTimer& t = timers_.at(timerId);
-    t.next = clock_.Now() + t.interval;
+    t.next = clock_.GetTickCount() + t.interval;
     std::function<void()> fn = t.fn;  // the timer may be stopped from inside
     fn();
   }

@@ -2,24 +2,40 @@
 // A virtual clock and message loop for the link code: received chunks, timer ticks and
 // scripted actions are events on the clock; Sleep advances the clock, so a 30-second wait
 // costs no real time.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <utility>
 #include <vector>
 
+#include "base/Clock.h"
 #include "link/LinkInterfaces.h"
 
 namespace qv::test {
 
-class TVirtualClock {
+// The program's clock while it exists: the link's tick, the log stamps, the pool's idle
+// time and the login record's clock all read it. The wall time starts at 2024-05-06
+// 08:00:00 local time and moves with the tick. Not for use from other threads.
+class TVirtualClock : public IClock {
  public:
-  explicit TVirtualClock(uint32_t start = 1000) : now_(start) {}
-  uint32_t Now() const { return now_; }
-  void Advance(uint32_t ms) { now_ += ms; }  // wraps like GetTickCount
+  explicit TVirtualClock(uint32_t start = 1000);
+  ~TVirtualClock() override;  // puts the clock it replaced back
+  TVirtualClock(const TVirtualClock&) = delete;
+  TVirtualClock& operator=(const TVirtualClock&) = delete;
+
+  uint32_t GetTickCount() override { return tick_; }
+  std::chrono::system_clock::time_point Now() override { return wall_; }
+  void Advance(uint32_t ms) {
+    tick_ += ms;  // wraps like the real tick
+    wall_ += std::chrono::milliseconds(ms);
+  }
+  void SetWallTime(std::chrono::system_clock::time_point t) { wall_ = t; }
 
  private:
-  uint32_t now_;
+  uint32_t tick_;
+  std::chrono::system_clock::time_point wall_;
+  IClock* replaced_;
 };
 
 class TVirtualPump : public IPump {
@@ -33,7 +49,6 @@ class TVirtualPump : public IPump {
   // one tick the clock moves on by 1 ms, as real time would: a loop whose every write is
   // refused never sleeps, and would otherwise never see its next timer tick.
   void ProcessMessages() override;
-  uint32_t GetTickCount() override { return clock_.Now(); }
   void Sleep(uint32_t ms) override { clock_.Advance(ms); }
 
   // Where received chunks go (the link's OnReceiveData).
@@ -58,7 +73,7 @@ class TVirtualPump : public IPump {
     uint32_t next;
     std::function<void()> fn;
   };
-  bool Due(uint32_t tick) const { return static_cast<int32_t>(clock_.Now() - tick) >= 0; }
+  bool Due(uint32_t tick) const { return static_cast<int32_t>(clock_.GetTickCount() - tick) >= 0; }
 
   TVirtualClock& clock_;
   TReceiver receiver_;

@@ -37,7 +37,7 @@ void Print(bool fromPc, const uint8_t* d, size_t n) {
   } else {
     meaning = "(part of a frame, " + std::to_string(gShown.RecIndex + 1) + " bytes so far)";
   }
-  std::printf("%8.3f s  %s  %s\n      %s\n", (gClock->Now() - gStart) / 1000.0, fromPc ? "PC ->" : "PC <-",
+  std::printf("%8.3f s  %s  %s\n      %s\n", (gClock->GetTickCount() - gStart) / 1000.0, fromPc ? "PC ->" : "PC <-",
               HexText(d, n).c_str(), meaning.c_str());
 }
 
@@ -73,7 +73,7 @@ int main() {
 
   TPollRig rig;
   gClock = &rig.clock;
-  gStart = rig.clock.Now();
+  gStart = rig.clock.GetTickCount();
   DemoExchange exchange(rig);
   rig.poller.SetExchangeHandler(&exchange);
   rig.port.SetWriteHook([](const TBytes& b) { Print(true, b.data(), b.size()); });
@@ -106,7 +106,7 @@ int main() {
   for (const TOpLogRow& row : OpLog().Rows())
     std::printf("  %-6s %-10s %s\n", row.strPDANo.c_str(), row.strType.c_str(), row.strValue.c_str());
   std::printf("\nServed terminal %d; %zu frames written; %.3f s of virtual time.\n", rig.link.CurPDANo,
-              rig.port.Written().size(), (rig.clock.Now() - gStart) / 1000.0);
+              rig.port.Written().size(), (rig.clock.GetTickCount() - gStart) / 1000.0);
   const bool ok = rig.link.CurPDANo == static_cast<int>(kTerminal) && !OpLog().Rows().empty() &&
                   OpLog().Rows().back().strValue == iErrToStr(RC_OK);
   return ok ? 0 : 1;

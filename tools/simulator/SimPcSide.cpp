@@ -1,14 +1,6 @@
 #include "SimPcSide.h"
 
-#include <chrono>
-
 namespace qv::sim {
-
-uint32_t TQueuePump::GetTickCount() {
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
 
 TPcSide::TPcSide(const std::string& path) {
   comm.SetCommName(path);

@@ -29,7 +29,6 @@ class TQueuePump : public IPump {
  public:
   explicit TQueuePump(QueueDispatcher& d) : d_(d) {}
   void ProcessMessages() override { d_.RunPending(); }
-  uint32_t GetTickCount() override;
   // Returns early when a call comes in, having run it.
   void Sleep(uint32_t ms) override { d_.RunOne(std::chrono::milliseconds(ms)); }
 

@@ -6,11 +6,7 @@
 
 namespace qv {
 
-TQtPump::TQtPump() { clock_.start(); }
-
 void TQtPump::ProcessMessages() { QCoreApplication::processEvents(); }
-
-uint32_t TQtPump::GetTickCount() { return static_cast<uint32_t>(clock_.elapsed()); }
 
 void TQtPump::Sleep(uint32_t ms) {
   // The timer's own event ends the wait at the deadline.
