@@ -1,6 +1,7 @@
 // Feeds random chunks, well-formed frames and mode switches to the reassembly, alone and
 // behind the link's receive handler, and aborts unless every complete frame fits the
-// 256-byte buffer and every accepted frame carries a correct checksum.
+// 256-byte buffer, every verdict of the acceptance check other than a drop is given to a
+// frame with a correct checksum, and every accepted frame carries one.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,19 @@ void CheckAssembler(const qv::TFrameAssembler& a, bool reported) {
   // A DTR switch between the two lead bytes may pair a lead of one framing with the other's.
   Check(f[0] == qv::kTermLead1 || f[0] == qv::kBaseLead);
   Check(f[1] == qv::kTermLead2 || f[1] == qv::kBaseLead);
+}
+
+void CheckVerdict(const qv::TFrameAssembler& a, const qv::TFraming& framing, int32_t served) {
+  if (!a.Complete()) return;
+  const auto f = a.Frame();
+  const qv::TRecCheck c = qv::CheckRecDataOK(framing, f.data(), static_cast<int>(f.size()), served);
+  if (c.verdict == qv::TRecVerdict::Drop) return;
+  Check(qv::FrameCheckOK(framing, f.data(), f.size()));
+  if (c.verdict == qv::TRecVerdict::Interference)
+    Check(framing.addressed && qv::FrameWord(f.data()) == qv::CMD_POLL);
+  if (c.verdict == qv::TRecVerdict::BaseBusy)
+    Check(framing.addressed && served != 0 && c.sender != served &&
+          c.sender == static_cast<int32_t>(qv::FrameFieldA(f.data())));
 }
 
 void CheckAccepted(const qv::TLink& link, bool base) {
@@ -113,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t n = static_cast<uint32_t>(chunk.size());
     const bool reported = base ? alone.BaseDataToRecBuffer(chunk.data(), n) : alone.DataToRecBuffer(chunk.data(), n);
     CheckAssembler(alone, reported);
+    CheckVerdict(alone, base ? qv::kBaseFraming : qv::kTermFraming, link.CurPDANo);
     const bool wasReady = link.FrameReady();
     const std::vector<uint8_t> before(link.RecBuffer(), link.RecBuffer() + qv::kRecBufferSize);
     link.OnReceiveData(chunk.data(), n);

@@ -74,4 +74,12 @@ bool BaseFrameSumOK(const uint8_t* buf, size_t len) {
   return buf[len - 3] == static_cast<uint8_t>(CalcSum(buf, len - 3));
 }
 
+bool FrameCheckOK(const TFraming& framing, const uint8_t* buf, size_t len) {
+  switch (framing.check) {
+    case TFrameCheck::Crc16: return TermFrameCrcOK(buf, len);
+    case TFrameCheck::Sum8: return BaseFrameSumOK(buf, len);
+  }
+  return false;
+}
+
 }  // namespace qv

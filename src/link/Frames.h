@@ -82,4 +82,35 @@ bool TermFrameCrcOK(const uint8_t* buf, size_t len);
 // the low 8 bits of the sum of everything before it.
 bool BaseFrameSumOK(const uint8_t* buf, size_t len);
 
+enum class TFrameCheck {
+  Crc16,  // TermFrameCrcOK
+  Sum8,   // BaseFrameSumOK
+};
+
+// Everything the receive path needs to know of one framing: how a frame starts, where its
+// length byte lies, how the frame's total size follows from that byte, and how the whole
+// frame is checked.
+struct TFraming {
+  uint8_t lead1;      // first lead byte
+  uint8_t lead2;      // second lead byte
+  int lenIndex;       // index of the length byte
+  int lenBias;        // total size = length byte + lenBias
+  int minLen;         // shortest frame the check can pass
+  TFrameCheck check;
+  bool addressed;     // carries a sender (field A) and a command word
+  const char* feed;   // names the reassembly of this framing in error-log lines
+};
+
+// Terminal frames: the length byte counts everything before the CRC (14 + payload), so the
+// frame is that + 2 bytes.
+inline constexpr TFraming kTermFraming{kTermLead1, kTermLead2, 13, 2, 16,
+                                       TFrameCheck::Crc16, true, "DataToRecBuffer"};
+// Base-station command frames: the data count N at index 7, then N data bytes, the sum
+// and 0D 0A: N + 11 bytes.
+inline constexpr TFraming kBaseFraming{kBaseLead, kBaseLead, 7, 11, 11,
+                                       TFrameCheck::Sum8, false, "BaseDataToRecBuffer"};
+
+// The framing's check of a whole frame of len bytes.
+bool FrameCheckOK(const TFraming& framing, const uint8_t* buf, size_t len);
+
 }  // namespace qv

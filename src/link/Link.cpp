@@ -27,9 +27,9 @@ void TLink::OnReceiveData(const uint8_t* data, uint32_t count) {
   if (count == 0 || data == nullptr) return;
   try {
     const bool base = port_ && port_->DtrControl() == TLinkDtr::DtrEnable;
-    const bool whole = base ? Rec.BaseDataToRecBuffer(data, count) : Rec.DataToRecBuffer(data, count);
-    if (!whole) return;
-    const bool ok = CheckRecDataOK(base);
+    const TFraming& framing = base ? kBaseFraming : kTermFraming;
+    if (!Rec.Feed(framing, data, count)) return;
+    const bool ok = TakeFrame(framing);
     Rec.FrameReady = ok;
     if (!ok) Rec.ResetRecBuffer();
   } catch (...) {
@@ -37,28 +37,25 @@ void TLink::OnReceiveData(const uint8_t* data, uint32_t count) {
   }
 }
 
-bool TLink::CheckRecDataOK(bool bSetModel) {
+bool TLink::TakeFrame(const TFraming& framing) {
   try {
-    const uint8_t* buf = Rec.RecBuffer;
-    const int len = Rec.RecLen;
-    if (len < 3 || len > static_cast<int>(kRecBufferSize)) return false;
-    // A frame assembled under the other framing may carry any byte at index 7; only a count
-    // that matches the frame's length keeps the sum inside the buffer.
-    if (bSetModel) return BaseFrameSumOK(buf, static_cast<size_t>(len));
-    if (len < 16) return false;
-    if (!TermFrameCrcOK(buf, static_cast<size_t>(len))) return false;
-    if (FrameWord(buf) == CMD_POLL) {
-      OpLog().WriteLvLog(0, "系统提示", "系统检测到信号干扰，建议您更换信道!", true);
-      return false;
+    const TRecCheck check = CheckRecDataOK(framing, Rec.RecBuffer, Rec.RecLen, CurPDANo);
+    switch (check.verdict) {
+      case TRecVerdict::Accept:
+        return true;
+      case TRecVerdict::Drop:
+        return false;
+      case TRecVerdict::Interference:
+        OpLog().WriteLvLog(0, "系统提示", "系统检测到信号干扰，建议您更换信道!", true);
+        return false;
+      case TRecVerdict::BaseBusy:
+        SendErr(RC_BASEBUSY, check.sender, "");
+        return false;
     }
-    const int32_t sender = static_cast<int32_t>(FrameFieldA(buf));
-    if (CurPDANo == 0 || CurPDANo == sender) return true;
-    SendErr(RC_BASEBUSY, sender, "");
-    return false;
   } catch (...) {
     WriteErrLog("CheckRecDataOK Except:" + ExceptionText(std::current_exception()));
-    return false;
   }
+  return false;
 }
 
 int TLink::WriteDataToComm(const uint8_t* buffer, uint32_t count) {

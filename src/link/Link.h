@@ -1,7 +1,7 @@
 #pragma once
 // The link state of the service: receive state, current terminal, write-failure count,
-// busy flag, the acceptance test, the frame senders and the two waits. The application
-// owns one; tests make fresh ones.
+// busy flag, the actions on the acceptance check's verdict, the frame senders and the two
+// waits. The application owns one; tests make fresh ones.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,13 +23,14 @@ class TLink {
   void SetPump(IPump* pump) { pump_ = pump; }
   IPump* Pump() const { return pump_; }
 
-  // Receiving. OnReceiveData is the port's received-data handler (cmPDAReceiveData).
+  // Receiving. OnReceiveData is the port's received-data handler (cmPDAReceiveData): the
+  // DTR line picks the framing, the assembler collects the frame, and the acceptance
+  // check's verdict decides.
   void OnReceiveData(const uint8_t* data, uint32_t count);
   bool DataToRecBuffer(const uint8_t* data, uint32_t count) { return Rec.DataToRecBuffer(data, count); }
   bool BaseDataToRecBuffer(const uint8_t* data, uint32_t count) {
     return Rec.BaseDataToRecBuffer(data, count);
   }
-  bool CheckRecDataOK(bool bSetModel);
   void ResetRecBuffer() { Rec.ResetRecBuffer(); }
   const uint8_t* RecBuffer() const { return Rec.RecBuffer; }
   int RecLen() const { return Rec.RecLen; }
@@ -68,6 +69,9 @@ class TLink {
   uint32_t BusyTick = 0;      // tick of the last change of bDataBusy or the last "WT"
 
  private:
+  // Checks the whole frame in Rec and acts on the verdict: true when it stays for the
+  // exchange; a busy answer or the interference line otherwise.
+  bool TakeFrame(const TFraming& framing);
   int SendShort(uint32_t fieldA, int iPDANo, uint16_t word);
   int SendText(uint16_t word, uint8_t frNo, int iPDANo, const std::string& prefix,
                const std::string& strText);

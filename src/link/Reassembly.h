@@ -1,6 +1,9 @@
 #pragma once
-// Reassembly of received chunks into one frame. Standalone: no port, no logs beyond the
-// exception lines, no acceptance test, so it serves frames arriving in either direction.
+// The receive path without I/O: reassembly of received chunks into one frame, driven by the
+// framing's descriptor, and the acceptance check of a whole frame, which gives a verdict and
+// leaves acting on it (the "ER" answer, the operation-log line) to the link. Standalone: no
+// port, no logs beyond the exception lines, so it serves frames arriving in either
+// direction.
 #include <cstdint>
 #include <span>
 
@@ -14,11 +17,15 @@ class TFrameAssembler {
  public:
   TFrameAssembler() { ResetRecBuffer(); }
 
-  // Terminal framing (1B 10, length byte at index 13). True when a complete frame now lies
-  // in RecBuffer.
-  bool DataToRecBuffer(const uint8_t* data, uint32_t count);
+  // Adds one received chunk under framing. True when a complete frame now lies in
+  // RecBuffer. A half frame of another framing is dropped first.
+  bool Feed(const TFraming& framing, const uint8_t* data, uint32_t count);
+  // Terminal framing (1B 10, length byte at index 13).
+  bool DataToRecBuffer(const uint8_t* data, uint32_t count) { return Feed(kTermFraming, data, count); }
   // Base-station framing (AF AF, data count at index 7).
-  bool BaseDataToRecBuffer(const uint8_t* data, uint32_t count);
+  bool BaseDataToRecBuffer(const uint8_t* data, uint32_t count) {
+    return Feed(kBaseFraming, data, count);
+  }
   void ResetRecBuffer();
 
   // The frame is whole: in frame and the last expected byte stored.
@@ -35,8 +42,25 @@ class TFrameAssembler {
   bool FrameReady;     // set by the owner when a complete frame passed its test
 
  private:
-  bool Feed(const uint8_t* data, uint32_t count, bool base);
-  bool lastBase_ = false;  // the framing of the previous chunk
+  bool Scan(const TFraming& framing, const uint8_t* data, uint32_t count);
+  const TFraming* last_ = &kTermFraming;  // the framing of the previous chunk
 };
+
+// What becomes of a whole received frame.
+enum class TRecVerdict {
+  Accept,        // the frame is for the exchange under way
+  Drop,          // damaged, too short or of no use: dropped silently
+  Interference,  // a poll with a good CRC: another base station polls on this channel
+  BaseBusy,      // another terminal cut in while one is served: it is told to wait
+};
+
+struct TRecCheck {
+  TRecVerdict verdict;
+  int32_t sender = 0;  // field A of the frame, for BaseBusy
+};
+
+// The acceptance check of the len bytes in buf, assembled under framing, while terminal
+// curPDANo is served (0: none).
+TRecCheck CheckRecDataOK(const TFraming& framing, const uint8_t* buf, int len, int32_t curPDANo);
 
 }  // namespace qv

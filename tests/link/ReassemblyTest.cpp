@@ -133,5 +133,43 @@ TEST(ReassemblyState, ResetClearsEverything) {
   EXPECT_TRUE(a.DataToRecBuffer(kOther.data(), static_cast<uint32_t>(kOther.size())));
 }
 
+TEST(AcceptanceCheck, Verdicts) {
+  TBytes badCrc = kReq;
+  badCrc[8] ^= 0x40;
+  TBytes badSum = kBase;
+  badSum[badSum.size() - 3] ^= 0x01;
+  const TBytes fromNine = BuildTermFrame(9, 0, 0x0204, 0);
+  const TBytes farSender = BuildTermFrame(0xFFFFFFFF, 0, 0x0204, 0);
+  const TBytes poll = BuildTermFrame(3, 0, CMD_POLL, 0);
+  const struct {
+    const char* name;
+    const TFraming& framing;
+    TBytes frame;
+    int32_t served;
+    TRecVerdict verdict;
+    int32_t sender;
+  } cases[] = {
+      {"AnyTerminalWhileNoneIsServed", kTermFraming, kReq, 0, TRecVerdict::Accept, 7},
+      {"TheServedTerminal", kTermFraming, kReq, 7, TRecVerdict::Accept, 7},
+      {"AnotherTerminal", kTermFraming, fromNine, 7, TRecVerdict::BaseBusy, 9},
+      {"SenderAboveInt32", kTermFraming, farSender, 5, TRecVerdict::BaseBusy, -1},
+      {"PollWhileNoneIsServed", kTermFraming, poll, 0, TRecVerdict::Interference, 0},
+      {"PollBeforeTheSenderTest", kTermFraming, poll, 7, TRecVerdict::Interference, 0},
+      {"DamagedCrc", kTermFraming, badCrc, 0, TRecVerdict::Drop, 0},
+      {"FifteenBytes", kTermFraming, HeadWithLength(13, 1), 0, TRecVerdict::Drop, 0},
+      {"BaseFrameUnderTerminalFraming", kTermFraming, kBase, 0, TRecVerdict::Drop, 0},
+      {"BaseFrame", kBaseFraming, kBase, 7, TRecVerdict::Accept, 0},
+      {"DamagedSum", kBaseFraming, badSum, 0, TRecVerdict::Drop, 0},
+      {"TerminalFrameUnderBaseFraming", kBaseFraming, kReq, 0, TRecVerdict::Drop, 0},
+  };
+  for (const auto& c : cases) {
+    const TRecCheck got = CheckRecDataOK(c.framing, c.frame.data(), static_cast<int>(c.frame.size()), c.served);
+    EXPECT_EQ(got.verdict, c.verdict) << c.name;
+    if (c.verdict == TRecVerdict::BaseBusy) {
+      EXPECT_EQ(got.sender, c.sender) << c.name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qv
