@@ -60,7 +60,7 @@ TEST_F(PgInstall, FreshInstallServesTheService) {
   EXPECT_THAT(ui.Seen, ElementsAre("status: 检测连接服务器...", "status: 连接服务器成功!", "status: 安装数据库...",
                                    "status: 数据库安装成功!", "box 信息提示 none: 创建数据库成功!"));
   EXPECT_THAT(FailedProcedureCheck(TPgNames::Conn(name)), IsEmpty());
-  EXPECT_EQ(ServiceLogin(TPgNames::Conn(name)), (std::pair<int, std::string>{0, "\"王小二\""}));
+  EXPECT_EQ(ServiceLogin(TPgNames::Conn(name)), (std::pair<int, std::string>{RC_OK, "\"王小二\""}));
   EXPECT_EQ(TPgNames::Scalar(name, "SELECT count(*) FROM dish"), "2000");
   EXPECT_EQ(TPgNames::Scalar(name, "SHOW server_encoding"), "UTF8");
   // The scripts that ran are the copies in the chosen directory.

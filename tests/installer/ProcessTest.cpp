@@ -217,7 +217,7 @@ TEST_F(BatchOnServer, InstallReplaceOnlyWithYes) {
                                                    "数据库安装成功!", "创建数据库成功!", HasSubstr("settings saved")));
   EXPECT_THAT(r.err, IsEmpty());
   EXPECT_THAT(FailedProcedureCheck(TPgNames::Conn(name)), IsEmpty());
-  EXPECT_EQ(ServiceLogin(TPgNames::Conn(name)).first, 0);
+  EXPECT_EQ(ServiceLogin(TPgNames::Conn(name)).first, RC_OK);
   EXPECT_EQ(Key("DBName"), name);
 
   TPgNames::Exec(name, "CREATE TABLE marker (v text); INSERT INTO marker VALUES ('old')");

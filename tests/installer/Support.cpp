@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "PgFixture.h"
+#include "base/ResultCodes.h"
 #include "base/Text.h"
 #include "bridge/DbLink.h"
 #include "bridge/SharePool.h"
@@ -112,7 +113,7 @@ std::vector<std::string> FailedProcedureCheck(const std::string& Conn) {
   for (const std::string& name : names) {
     TADOStoredProc ds(&dtDbLink().LocalDbLink);
     SetProcedure(ds, name);
-    if (dtDbLink().SQL_OBJ_EXISTS(ds) != 0) failed.push_back(name);
+    if (dtDbLink().SQL_OBJ_EXISTS(ds) != RC_OK) failed.push_back(name);
   }
   ResetDbLink();
   return failed;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ResultCodes.h"
 #include "installer/core/Database.h"
 #include "installer/core/Install.h"
 
