@@ -11,7 +11,7 @@
 // conversion (see FormatFloat / docs/database.md). Everything runs on one thread per
 // connection; the components are not thread-safe.
 //
-// Library: qv_db (src/bridge/db.cmake). Documentation: docs/database.md.
+// Library: qv_db (src/db/CMakeLists.txt). Documentation: docs/database.md.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -13,7 +13,6 @@
 #include "base/Text.h"
 #include "link/Catalogue.h"
 #include "base/Fields.h"
-#include "bridge/RecordText.h"
 #include "link/RecordPack.h"
 
 namespace qv::test {
@@ -300,20 +299,6 @@ TEST(RequestParams, QuotesAndCommasArriveUnchanged) {
     ASSERT_TRUE(toStrings(Trim(rows.textsIn.front()), &fields));
     EXPECT_EQ(fields, c.fields) << c.text;
   }
-}
-
-// What the database holds comes back to the packing unchanged: quotes, commas and blanks
-// inside values survive the record text and its split.
-TEST(RowSplit, RecordTextsRoundTrip) {
-  const std::map<std::string, std::string> row = {
-      {"iRecNo", "3"},       {"cDishCode", "T\"1"}, {"cDishName", "Pizza 12\",thin"}, {"cUnit", "\""},
-      {"cSpec", "a b, c"},   {"fQty", "1 5"},      {"fDbQty", "0"},   {"fPrice", "45,5"},
-      {"iDishFlag", "\"1\""}, {"iGiftFlag", "0"},  {"iDishState", ""}, {"iTempFlag", "1"}, {"bDbUnit", "0"}};
-  const std::string text =
-      BuildRecordText(*FindRecordFormat("RT-BILL"), [&row](const char* name) { return row.at(name); });
-  const std::vector<std::string> expected = {"3", "T\"1", "Pizza 12\",thin", "\"", "a b, c", "1 5", "0",
-                                             "45,5", "\"1\"", "0", "", "1", "0"};
-  EXPECT_EQ(SplitRowText(text), expected) << text;
 }
 
 TEST(RowSplit, DelimitedTextRules) {
