@@ -125,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         continue;
     }
     const uint32_t n = static_cast<uint32_t>(chunk.size());
-    const bool reported = base ? alone.BaseDataToRecBuffer(chunk.data(), n) : alone.DataToRecBuffer(chunk.data(), n);
+    const bool reported =
+        base ? alone.BaseDataToRecBuffer(chunk.data(), n) : alone.DataToRecBuffer(chunk.data(), n);
     CheckAssembler(alone, reported);
     CheckVerdict(alone, base ? qv::kBaseFraming : qv::kTermFraming, link.CurPDANo);
     const bool wasReady = link.FrameReady();

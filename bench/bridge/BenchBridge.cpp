@@ -76,8 +76,8 @@ struct Figures {
 };
 
 void Print(const char* what, const Figures& f) {
-  std::printf("%-34s %5d rows  %8.3f ms total  %7.1f us/row  %4llu round trips  %.4f trips/row\n",
-              what, f.rows, f.seconds * 1e3, f.rows ? f.seconds * 1e6 / f.rows : 0.0,
+  std::printf("%-34s %5d rows  %8.3f ms total  %7.1f us/row  %4llu round trips  %.4f trips/row\n", what,
+              f.rows, f.seconds * 1e3, f.rows ? f.seconds * 1e6 / f.rows : 0.0,
               static_cast<unsigned long long>(f.trips), f.rows ? double(f.trips) / f.rows : 0.0);
 }
 
@@ -111,8 +111,8 @@ Figures Upload(int terminal, int records) {
   std::string result;
   qv::ClearLastBillNo();
   for (int i = 0; i < records; ++i) {
-    const std::string text = "\"B" + std::to_string(terminal) + "\",\"SUP1\",\"690" +
-                             std::to_string(100000 + i) + "\",1.5,12.00";
+    const std::string text =
+        "\"B" + std::to_string(terminal) + "\",\"SUP1\",\"690" + std::to_string(100000 + i) + "\",1.5,12.00";
     const int r = qv::cb_Save_Data_SQLPROC("W-PDIN", terminal, text, result, i == records - 1);
     if (r != 0) {
       std::fprintf(stderr, "upload record %d failed with %d\n", i, r);

@@ -16,7 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-void Measure(TADOConnection& c, const char* what, int n, const std::function<void()>& f, int rowsPerCall = 0) {
+void Measure(TADOConnection& c, const char* what, int n, const std::function<void()>& f,
+             int rowsPerCall = 0) {
   f();  // warm-up
   c.ResetRoundTrips();
   auto t0 = Clock::now();
@@ -46,13 +47,14 @@ int main(int argc, char** argv) {
       return 2;
     }
     std::string proc = "qvbench" + std::to_string(getpid());
-    c.Execute("create procedure public.\"" + proc +
-              "\"(\"@iMTNo\" integer, \"@cTableNo\" varchar, INOUT \"@iResult\" integer, "
-              "INOUT \"@strResult\" varchar, INOUT \"@rs\" refcursor default null) language plpgsql as $$ begin "
-              "\"@iResult\" := 0; \"@strResult\" := 'ok'; "
-              "open \"@rs\" for select g as \"iRecNo\", lpad(g::text, 5, '0') as \"cDishCode\", "
-              "'菜品' || g as \"cDishName\", '份'::char(4) as \"cUnit\", (g * 0.5)::numeric(10,2) as \"fPrice\" "
-              "from generate_series(1, \"@iMTNo\") g; end $$");
+    c.Execute(
+        "create procedure public.\"" + proc +
+        "\"(\"@iMTNo\" integer, \"@cTableNo\" varchar, INOUT \"@iResult\" integer, "
+        "INOUT \"@strResult\" varchar, INOUT \"@rs\" refcursor default null) language plpgsql as $$ begin "
+        "\"@iResult\" := 0; \"@strResult\" := 'ok'; "
+        "open \"@rs\" for select g as \"iRecNo\", lpad(g::text, 5, '0') as \"cDishCode\", "
+        "'菜品' || g as \"cDishName\", '份'::char(4) as \"cUnit\", (g * 0.5)::numeric(10,2) as \"fPrice\" "
+        "from generate_series(1, \"@iMTNo\") g; end $$");
     struct Drop {
       TADOConnection& c;
       std::string p;

@@ -63,7 +63,8 @@ class TChild {
   bool Started() const { return pid_ > 0 && out_ >= 0; }
 
   // Reads output until a line contains every part, or the time is up.
-  std::optional<std::string> WaitFor(const std::vector<std::string>& parts, std::chrono::milliseconds within) {
+  std::optional<std::string> WaitFor(const std::vector<std::string>& parts,
+                                     std::chrono::milliseconds within) {
     const auto end = Clock::now() + within;
     for (;;) {
       std::size_t nl;

@@ -63,8 +63,9 @@ void Print(const char* name, size_t bytesOut, size_t bytesIn, const TResult& r) 
     std::printf("%-34s no answers (%d failures)\n", name, r.failures);
     return;
   }
-  std::printf("%-34s %6zu  %8.3f  %8.3f  %8.3f  %8.3f   %8.3f  %d\n", name, r.us.size(), Pct(r.us, 0.5) / 1000,
-              Pct(r.us, 0.99) / 1000, Pct(r.us, 0.0) / 1000, Pct(r.us, 1.0) / 1000, wireMs, r.failures);
+  std::printf("%-34s %6zu  %8.3f  %8.3f  %8.3f  %8.3f   %8.3f  %d\n", name, r.us.size(),
+              Pct(r.us, 0.5) / 1000, Pct(r.us, 0.99) / 1000, Pct(r.us, 0.0) / 1000, Pct(r.us, 1.0) / 1000,
+              wireMs, r.failures);
 }
 
 }  // namespace
@@ -99,8 +100,8 @@ int main(int argc, char** argv) {
       });
       std::printf("round trips through TComm over %s against the simulator engine, %d each\n", path.c_str(),
                   count);
-      std::printf("%-34s %6s  %8s  %8s  %8s  %8s   %8s  %s\n", "case (ms)", "n", "median", "p99", "min", "max",
-                  "wire", "failed");
+      std::printf("%-34s %6s  %8s  %8s  %8s  %8s   %8s  %s\n", "case (ms)", "n", "median", "p99", "min",
+                  "max", "wire", "failed");
       Print("16-byte call -> 16-byte OK", 16, 16, small);
       Print("256-byte frame -> 16-byte ack", 16 + kMaxPayload, 16, big);
       std::printf("wire: bytes both ways at 115200 baud, 10 bits a byte\n");

@@ -53,7 +53,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<qv::IDbService> db = qv::MakeDbService();
   qv::TfrmMain frmMain(*db);
   app.setWindowIcon(frmMain.windowIcon());
-  app.OnException = [&frmMain](const std::string& message) { frmMain.Service().aplctnvnts1Exception(message); };
+  app.OnException = [&frmMain](const std::string& message) {
+    frmMain.Service().aplctnvnts1Exception(message);
+  };
   // exit, not quit: quit first asks every window to close, and the window only hides.
   QObject::connect(&frmMain, &qv::TfrmMain::exitConfirmed, &app, [] { QCoreApplication::exit(0); });
   QObject::connect(&signalStop, &qv::TSignalStop::stopRequested, &frmMain, [&frmMain](int signo) {

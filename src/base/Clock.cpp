@@ -9,8 +9,8 @@ class TSystemClock : public IClock {
  public:
   uint32_t GetTickCount() override {
     static const auto start = std::chrono::steady_clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     return static_cast<uint32_t>(ms.count());
   }
   std::chrono::system_clock::time_point Now() override { return std::chrono::system_clock::now(); }
@@ -33,7 +33,9 @@ IClock*& Installed() {
   return clock;
 }
 
-IClock& Current() { return Installed() ? *Installed() : SystemClock(); }
+IClock& Current() {
+  return Installed() ? *Installed() : SystemClock();
+}
 
 }  // namespace
 

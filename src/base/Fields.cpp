@@ -32,7 +32,9 @@ std::string Unquote(const std::string& field) {
   return tail > head ? field.substr(head, tail - head) : std::string();
 }
 
-bool LineBreak(char c) { return c == '\r' || c == '\n'; }
+bool LineBreak(char c) {
+  return c == '\r' || c == '\n';
+}
 
 }  // namespace
 

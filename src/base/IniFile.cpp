@@ -40,7 +40,9 @@ struct Line {
   bool blank = true;
 };
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view TrimSpaces(std::string_view s) {
   while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
@@ -135,7 +137,9 @@ size_t FindKey(const std::vector<Line>& lines, size_t sec, size_t end, std::stri
   return end;
 }
 
-bool EndsWithNewline(const std::string& raw) { return !raw.empty() && raw.back() == '\n'; }
+bool EndsWithNewline(const std::string& raw) {
+  return !raw.empty() && raw.back() == '\n';
+}
 
 // The value of the first matching key of the first matching section; false when there is
 // none or the file cannot be read.
@@ -209,13 +213,11 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-bool TIniFile::WriteString(const std::string& section, const std::string& key,
-                           const std::string& value) {
+bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   // One line per key: a pasted line break must not smuggle further keys or sections in.
   // A value ends at its first break, as a one-line edit box ends a paste; names with a
   // break or the profile's own marks are refused.
-  if (section.find_first_of("\r\n]") != std::string::npos ||
-      key.find_first_of("\r\n=[") != std::string::npos)
+  if (section.find_first_of("\r\n]") != std::string::npos || key.find_first_of("\r\n=[") != std::string::npos)
     return false;
   const std::string line = value.substr(0, value.find_first_of("\r\n"));
   try {
@@ -255,6 +257,8 @@ bool TIniFile::WriteBool(const std::string& section, const std::string& key, boo
   return WriteString(section, key, value ? "1" : "0");
 }
 
-TIniFile DataLinkIni() { return TIniFile(FindNoCase(GetAppPath(), "datalink.ini")); }
+TIniFile DataLinkIni() {
+  return TIniFile(FindNoCase(GetAppPath(), "datalink.ini"));
+}
 
 }  // namespace qv

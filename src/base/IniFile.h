@@ -15,8 +15,7 @@ class TIniFile {
   // a new one gets 0644).
   void SetFileMode(int Mode) { mode_ = Mode; }
 
-  std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& def) const;
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
   int ReadInteger(const std::string& section, const std::string& key, int def) const;
   bool ReadBool(const std::string& section, const std::string& key, bool def) const;
 
@@ -28,9 +27,9 @@ class TIniFile {
     int error = 0;  // 0 read, ENOENT no file, any other errno: it cannot be read
     int keys = 0;   // key lines inside a section
     struct TLine {
-      int number;       // from 1
-      bool outside;     // a key line above the first section (it belongs to none)
-      std::string text; // UTF-8, without the line end
+      int number;        // from 1
+      bool outside;      // a key line above the first section (it belongs to none)
+      std::string text;  // UTF-8, without the line end
     };
     std::vector<TLine> notTaken;  // lines that are no section, key, comment or blank
   };

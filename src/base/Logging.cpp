@@ -46,8 +46,7 @@ void AppendLine(const std::string& path, std::string_view text, std::optional<lo
   int flags = O_WRONLY | O_CREAT | O_APPEND;
   if (limit) {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= *limit)
-      flags |= O_TRUNC;
+    if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= *limit) flags |= O_TRUNC;
   }
   std::string line = Utf8ToGbk(text);
   line += "\r\n";
@@ -81,8 +80,8 @@ std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
   if (tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0 && ms == 0) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
   } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   }
   return buf;
 }

@@ -8,10 +8,10 @@
 
 namespace qv {
 
-void WriteResultLog(std::string_view text);                  // Result.txt while writeResult
-void WriteErrLog(std::string_view text);                     // ResultErr.txt, always
-void WriteCommDayLog(std::string_view text);                 // Log/YYYYMMDD.txt while WriteCommLog
-void WriteEPosLog(std::string_view text, bool clear);        // ePOS.txt
+void WriteResultLog(std::string_view text);            // Result.txt while writeResult
+void WriteErrLog(std::string_view text);               // ResultErr.txt, always
+void WriteCommDayLog(std::string_view text);           // Log/YYYYMMDD.txt while WriteCommLog
+void WriteEPosLog(std::string_view text, bool clear);  // ePOS.txt
 
 // The message of an exception, for the "... except:" lines; call it inside a catch block.
 std::string ExceptionText(std::exception_ptr p = std::current_exception());

@@ -6,8 +6,7 @@
 
 namespace qv {
 
-void TOpLog::WriteLvLog(int iPDANo, const std::string& strType, const std::string& strValue,
-                        bool bAdd) {
+void TOpLog::WriteLvLog(int iPDANo, const std::string& strType, const std::string& strValue, bool bAdd) {
   try {
     if (!bAdd) {
       if (rows_.empty()) return;

@@ -53,7 +53,8 @@ std::vector<std::string> CheckDataLinkIni() {
     const std::string all = "; every setting takes its default";
     if (report.error == ENOENT) return {"datalink.ini: no datalink.ini in " + GetAppPath() + all};
     if (report.error != 0)
-      return {"datalink.ini: the file cannot be read (" + std::string(std::strerror(report.error)) + ")" + all};
+      return {"datalink.ini: the file cannot be read (" + std::string(std::strerror(report.error)) + ")" +
+              all};
     // A garbled file says a few of its lines, not each of thousands.
     constexpr size_t kShown = 10;
     for (size_t i = 0; i < report.notTaken.size() && i < kShown; ++i) {
@@ -67,7 +68,8 @@ std::vector<std::string> CheckDataLinkIni() {
       for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';  // no escapes to a terminal
       out.push_back("datalink.ini: line " + std::to_string(l.number) +
-                    (l.outside ? " lies outside any section and is not used: " : " is not understood: ") + text);
+                    (l.outside ? " lies outside any section and is not used: " : " is not understood: ") +
+                    text);
     }
     if (report.notTaken.size() > kShown)
       out.push_back("datalink.ini: " + std::to_string(report.notTaken.size() - kShown) +
@@ -82,25 +84,29 @@ std::vector<std::string> CheckDataLinkIni() {
       const char* key;
       int def;
     } numbers[] = {
-        {"SysSet", "startwithsys", 0},      {"SysSet", "writeResult", 0},     {"SysSet", "WriteCommLog", 0},
-        {"SysSet", "maxsizeResult", 5120},  {"SysSet", "DelayCount", 200},    {"SysSet", "BaseCommPsw", 0},
-        {"SysSet", "Broadcast", 1},         {"SysSet", "iMaxLogCount", 50},   {"SysSet", "SYS_SERVER_TYPE", 1},
-        {"SysSet", "iBaseStationID", 0},    {"CommSet", "ChannelNo", 0},      {"ConnectionString", "NTAuth", 0},
+        {"SysSet", "startwithsys", 0},     {"SysSet", "writeResult", 0},   {"SysSet", "WriteCommLog", 0},
+        {"SysSet", "maxsizeResult", 5120}, {"SysSet", "DelayCount", 200},  {"SysSet", "BaseCommPsw", 0},
+        {"SysSet", "Broadcast", 1},        {"SysSet", "iMaxLogCount", 50}, {"SysSet", "SYS_SERVER_TYPE", 1},
+        {"SysSet", "iBaseStationID", 0},   {"CommSet", "ChannelNo", 0},    {"ConnectionString", "NTAuth", 0},
         {"ConnectionString", "uport", 0},
     };
     for (const auto& n : numbers) {
       const std::optional<std::string> v = ini.Find(n.section, n.key);
       if (!v || StrToIntDef(*v, 0) != 0 || StrToIntDef(*v, 1) != 1) continue;
-      out.push_back("datalink.ini: [" + std::string(n.section) + "] " + n.key + "=" + *v + " is not a number; " +
-                    std::to_string(n.def) + " is used");
+      out.push_back("datalink.ini: [" + std::string(n.section) + "] " + n.key + "=" + *v +
+                    " is not a number; " + std::to_string(n.def) + " is used");
     }
   } catch (...) {
   }
   return out;
 }
 
-std::string ReadCommNo() { return DataLinkIni().ReadString("CommSet", "CommNo", "COM1"); }
+std::string ReadCommNo() {
+  return DataLinkIni().ReadString("CommSet", "CommNo", "COM1");
+}
 
-int ReadChannelNo() { return StrToIntDef(DataLinkIni().ReadString("CommSet", "ChannelNo", "0"), 0); }
+int ReadChannelNo() {
+  return StrToIntDef(DataLinkIni().ReadString("CommSet", "ChannelNo", "0"), 0);
+}
 
 }  // namespace qv

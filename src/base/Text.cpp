@@ -77,8 +77,7 @@ size_t Utf8SeqLen(const unsigned char* p, size_t left) {
 
 // A GBK lead byte with a trail byte in range is one (unassigned) character; else one byte.
 size_t GbkSeqLen(const unsigned char* p, size_t left) {
-  if (left >= 2 && p[0] >= 0x81 && p[0] <= 0xFE && p[1] >= 0x40 && p[1] <= 0xFE && p[1] != 0x7F)
-    return 2;
+  if (left >= 2 && p[0] >= 0x81 && p[0] <= 0xFE && p[1] >= 0x40 && p[1] <= 0xFE && p[1] != 0x7F) return 2;
   return 1;
 }
 

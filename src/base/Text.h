@@ -13,8 +13,8 @@ std::string GbkToUtf8(std::string_view gbk);
 int GbkWidth(std::string_view utf8);
 
 // Small conversion helpers the protocol code leans on.
-int StrToIntDef(std::string_view text, int def);  // whole value, decimal, optional sign; else def
-std::string Trim(std::string_view text);            // drops bytes <= ' ' at both ends
+int StrToIntDef(std::string_view text, int def);        // whole value, decimal, optional sign; else def
+std::string Trim(std::string_view text);                // drops bytes <= ' ' at both ends
 bool SameText(std::string_view a, std::string_view b);  // equal but for ASCII letter case
 
 }  // namespace qv

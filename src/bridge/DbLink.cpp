@@ -39,8 +39,7 @@ int64_t LinkCheckNow() {
 
 }  // namespace
 
-TdtDbLink::TdtDbLink()
-    : qryTask(&LocalDbLink), sqlproc_list_qry(&LocalDbLink), spbatbill(&LocalDbLink) {
+TdtDbLink::TdtDbLink() : qryTask(&LocalDbLink), sqlproc_list_qry(&LocalDbLink), spbatbill(&LocalDbLink) {
   LocalDbLink.SetConnectionTimeout(5);
   LocalDbLink.SetLoginPrompt(false);
   qryTask.SetName("qryTask");
@@ -210,7 +209,9 @@ void ResetDbLink() {
   LinkCheck().ran = false;
 }
 
-bool DbLinkUp() { return GetDbLinked() && dtDbLink().LocalDbLink.Connected(); }
+bool DbLinkUp() {
+  return GetDbLinked() && dtDbLink().LocalDbLink.Connected();
+}
 
 bool CheckDbLinkNow() {
   TLinkCheckState& st = LinkCheck();
@@ -233,10 +234,18 @@ bool CheckDbLinkNow() {
   return DbLinkUp();
 }
 
-void SetLinkCheckedHook(std::function<void()> Hook) { LinkCheck().hook = std::move(Hook); }
-void SetLinkCheckClock(std::function<int64_t()> Clock) { LinkCheck().clock = std::move(Clock); }
+void SetLinkCheckedHook(std::function<void()> Hook) {
+  LinkCheck().hook = std::move(Hook);
+}
+void SetLinkCheckClock(std::function<int64_t()> Clock) {
+  LinkCheck().clock = std::move(Clock);
+}
 
-bool GetDbLinked() { return LinkedSlot(); }
-void SetDbLinked(bool Linked) { LinkedSlot() = Linked; }
+bool GetDbLinked() {
+  return LinkedSlot();
+}
+void SetDbLinked(bool Linked) {
+  LinkedSlot() = Linked;
+}
 
 }  // namespace qv

@@ -37,7 +37,8 @@ std::string BuildRecordText(const TRecordFormat& format,
 
 // Formats the current row of an open dataset for Cmd. DataFlag (when given) receives the
 // row count whenever the dataset is open; ResultCode is set only on failure (RC_SVC_DBOPEN
-// not open, RC_OK no rows, RC_SVC_BADCMD no format, RC_SVC_PREPARE exception); RecordText is empty on every failure.
+// not open, RC_OK no rows, RC_SVC_BADCMD no format, RC_SVC_PREPARE exception); RecordText is empty on every
+// failure.
 bool ORG_DATA_FROM_DB(TADOStoredProc& DataSet, const std::string& Cmd, int& ResultCode,
                       std::string& RecordText, int* DataFlag);
 

@@ -39,7 +39,9 @@ void TShareDataSet::setDataSet(std::unique_ptr<db::TADOStoredProc> DataSet) {
   sdsDataSet = std::move(DataSet);
 }
 
-void TShareDataSet::setLatelyOpTime() { dtLatelyOp = ClockNow(); }
+void TShareDataSet::setLatelyOpTime() {
+  dtLatelyOp = ClockNow();
+}
 
 TShareDataSetList& SHARE_DATASET_LIST() {
   // The data module first, so that it outlives the pooled datasets on its connection.
@@ -82,8 +84,7 @@ TShareDataSetPtr newShareDataset(int iID, const std::string& Group) {
   const std::string name = "SQLProc" + Trim(Group + std::to_string(iID));
   WriteResultLog("newShareDataset(" + std::to_string(iID) + "," + Group + ")");
   try {
-    if (!IsValidIdent(name))
-      throw std::runtime_error("\"" + name + "\" is not a valid component name");
+    if (!IsValidIdent(name)) throw std::runtime_error("\"" + name + "\" is not a valid component name");
     auto dataSet = std::make_unique<db::TADOStoredProc>(&dtDbLink().LocalDbLink);
     dataSet->SetName(name);
     dataSet->SetLockType(db::TLockType::ltReadOnly);
@@ -93,8 +94,7 @@ TShareDataSetPtr newShareDataset(int iID, const std::string& Group) {
     entry->setDataSet(std::move(dataSet));
     WriteResultLog("add to SHARE_DATASET_LIST now");
     list.Items.push_back(entry);
-    WriteResultLog("add to SHARE_DATASET_LIST complete DateSet.name=" +
-                   entry->getDataSet()->Name());
+    WriteResultLog("add to SHARE_DATASET_LIST complete DateSet.name=" + entry->getDataSet()->Name());
     return entry;
   } catch (const std::exception& e) {
     WriteResultLog("newShareDataset \"" + name + "\" except:" + e.what());
@@ -130,8 +130,7 @@ void FreeDataSetLink() {
     for (size_t i = list.Items.size(); i-- > 0;) {
       try {
         const TShareDataSetPtr& item = list.Items[i];
-        const auto idle = std::chrono::duration_cast<std::chrono::seconds>(
-            now - item->getLatelyOpTime());
+        const auto idle = std::chrono::duration_cast<std::chrono::seconds>(now - item->getLatelyOpTime());
         if (idle.count() >= 30) {
           if (db::TADOStoredProc* ds = item->getDataSet()) ds->Close();
           list.Items.erase(list.Items.begin() + static_cast<std::ptrdiff_t>(i));

@@ -27,8 +27,8 @@ enum class TBindSource {
 struct TBindParam {
   const char* name;
   TBindSource source;
-  int value = 0;           // field index or integer constant
-  const char* text = "";   // text constant
+  int value = 0;          // field index or integer constant
+  const char* text = "";  // text constant
 };
 
 struct TBindRow {
@@ -55,7 +55,7 @@ void ClearLastBillNo();
 // Points DataSet at Cmd's procedure, checks it and fills every input parameter (0), or
 // returns RC_SVC_BADCMD (no binding), the procedure check's code, the posting's code, or
 // RC_SVC_DBOPEN (exception).
-int bindSQLProc(TADOStoredProc& DataSet, int iPDANo, const std::string& Cmd,
-                const TStringList& Fields, int& iResult, std::string& strResult);
+int bindSQLProc(TADOStoredProc& DataSet, int iPDANo, const std::string& Cmd, const TStringList& Fields,
+                int& iResult, std::string& strResult);
 
 }  // namespace qv

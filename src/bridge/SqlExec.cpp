@@ -118,8 +118,8 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
   return result;
 }
 
-int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
-                         std::string& strResult, bool bLast) {
+int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr, std::string& strResult,
+                         bool bLast) {
   int result = RC_SVC_PREPARE;
   WatchLinkBefore();
   try {
@@ -147,8 +147,8 @@ int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDa
   return result;
 }
 
-int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
-                   std::string& RecordText, int* DataFlag, std::string& strResult) {
+int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& RecordText,
+                   int* DataFlag, std::string& strResult) {
   int result = RC_SVC_PREPARE;
   int iResult = RC_OK;
   TReleaseGuard guard;
@@ -169,8 +169,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
     WriteResultLog("DataFlag^=" + std::to_string(flag));
 
     if (flag == -1) {
-      if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != RC_OK)
-        return r;
+      if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != RC_OK) return r;
       try {
         WriteResultLog(Cmd + " Try Open SQLProc..");
         ds.Open();
@@ -196,8 +195,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
     } else {
       // A fresh entry (the old one was swept or released) has no result to continue.
       if (!ds.Active())
-        throw db::EDatabaseError("Cannot perform this operation on a closed dataset",
-                                 db::TErrorKind::State);
+        throw db::EDatabaseError("Cannot perform this operation on a closed dataset", db::TErrorKind::State);
       if (ds.RecordCount() > 0) ds.Next();
       if (ds.Eof() || ds.RecordCount() < 1) {
         if (DataFlag != nullptr) *DataFlag = 0;
@@ -216,8 +214,7 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
   return result;
 }
 
-int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult,
-                bool bLast) {
+int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult, bool bLast) {
   int result = RC_SVC_PREPARE;
   int iResult = RC_OK;
   TReleaseGuard guard;
@@ -238,8 +235,7 @@ int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::st
   } forgetBill{bLast && getBillType(Cmd) >= 0};
   try {
     TADOStoredProc& ds = *guard.entry->getDataSet();
-    if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != RC_OK)
-      return r;
+    if (const int r = bindSQLProc(ds, iPDANo, Cmd, Fields, iResult, strResult); r != RC_OK) return r;
     try {
       ds.ExecProc();
       WriteResultLog("SQLProc Exec");

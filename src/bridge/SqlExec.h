@@ -16,18 +16,17 @@ int cb_Read_Data_SQLPROC(const char* strKind, int iPADNo, std::string& pDataStr,
                          std::string& strResult);
 
 // Save commands, once per record in order; bLast marks the upload's last record.
-int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr,
-                         std::string& strResult, bool bLast);
+int cb_Save_Data_SQLPROC(const char* strKind, int iPADNo, const std::string& pDataStr, std::string& strResult,
+                         bool bLast);
 
 // The request text as the debug trace shows it: the password fields of "RT-LOGIN"
 // (cUserPsw) and "RT-SETPSW" (both passwords) read "***".
 std::string TraceRequestText(const std::string& Cmd, std::string_view text);
 
-int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields,
-                   std::string& RecordText, int* DataFlag, std::string& strResult);
+int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& RecordText,
+                   int* DataFlag, std::string& strResult);
 
-int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult,
-                bool bLast);
+int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult, bool bLast);
 
 // Posts one stocktaking document through "pda_bat_bill_inf" on the data module's spbatbill.
 int execBatBill(int iPDANo, const std::string& BillType, const std::string& BatchNo,

@@ -45,8 +45,8 @@ std::string PostgresWithDatabase(const std::string& ConnStr, const std::string& 
   if (target.Backend != TBackend::PostgreSQL)
     throw EDatabaseError("not a PostgreSQL connection string", TErrorKind::Unsupported);
   char* err = nullptr;
-  std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> opts(PQconninfoParse(target.Native.c_str(), &err),
-                                                                     &PQconninfoFree);
+  std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> opts(
+      PQconninfoParse(target.Native.c_str(), &err), &PQconninfoFree);
   if (!opts) {
     std::string m = err ? err : "out of memory";
     PQfreemem(err);

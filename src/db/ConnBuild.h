@@ -16,8 +16,9 @@ struct TOleDbLogin {
 };
 
 // The SQL Server string of datalink.ini's connection keys:
-//   "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=<catalog>;Data Source=<server>[,<port>]"
-//   "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=<catalog>;User ID=<user>;Password=<password>;Data Source=<server>[,<port>]"
+//   "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Initial Catalog=<catalog>;Data
+//   Source=<server>[,<port>]" "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=<catalog>;User
+//   ID=<user>;Password=<password>;Data Source=<server>[,<port>]"
 // The values go in as given: nothing is trimmed, quoted or escaped, as shops' settings expect.
 std::string BuildOleDbConnString(const TOleDbLogin& Login);
 

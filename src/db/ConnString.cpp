@@ -89,13 +89,39 @@ std::string PqValue(const std::string& v) {
 }
 
 const std::set<std::string>& PqKeywords() {
-  static const std::set<std::string> k = {
-      "host", "hostaddr", "port", "dbname", "user", "password", "passfile", "service",
-      "connect_timeout", "client_encoding", "options", "application_name",
-      "fallback_application_name", "keepalives", "keepalives_idle", "keepalives_interval",
-      "keepalives_count", "tcp_user_timeout", "sslmode", "sslcert", "sslkey", "sslrootcert",
-      "sslcrl", "sslpassword", "requiressl", "gssencmode", "krbsrvname", "target_session_attrs",
-      "channel_binding", "sslcompression", "sslsni", "requirepeer", "load_balance_hosts"};
+  static const std::set<std::string> k = {"host",
+                                          "hostaddr",
+                                          "port",
+                                          "dbname",
+                                          "user",
+                                          "password",
+                                          "passfile",
+                                          "service",
+                                          "connect_timeout",
+                                          "client_encoding",
+                                          "options",
+                                          "application_name",
+                                          "fallback_application_name",
+                                          "keepalives",
+                                          "keepalives_idle",
+                                          "keepalives_interval",
+                                          "keepalives_count",
+                                          "tcp_user_timeout",
+                                          "sslmode",
+                                          "sslcert",
+                                          "sslkey",
+                                          "sslrootcert",
+                                          "sslcrl",
+                                          "sslpassword",
+                                          "requiressl",
+                                          "gssencmode",
+                                          "krbsrvname",
+                                          "target_session_attrs",
+                                          "channel_binding",
+                                          "sslcompression",
+                                          "sslsni",
+                                          "requirepeer",
+                                          "load_balance_hosts"};
   return k;
 }
 
@@ -279,8 +305,8 @@ TConnTarget ParseConnectionString(const std::string& ConnStr, int ConnectTimeout
     t.Backend = TBackend::PostgreSQL;
     t.Native = s;
     if (ConnectTimeoutSeconds > 0 && s.find("connect_timeout=") == std::string::npos)
-      t.Native += (s.find('?') == std::string::npos ? "?" : "&") +
-                  std::string("connect_timeout=") + std::to_string(ConnectTimeoutSeconds);
+      t.Native += (s.find('?') == std::string::npos ? "?" : "&") + std::string("connect_timeout=") +
+                  std::to_string(ConnectTimeoutSeconds);
     return t;
   }
   if (LooksLikePqKeywords(s)) {
@@ -297,8 +323,7 @@ TConnTarget ParseConnectionString(const std::string& ConnStr, int ConnectTimeout
     return t;
   }
   const std::string* provider = Find(kv, {"provider"});
-  if (!provider)
-    throw Unsupported("connection string names no Provider and no Driver: \"" + s + "\"");
+  if (!provider) throw Unsupported("connection string names no Provider and no Driver: \"" + s + "\"");
   std::string p = Lower(Trim(*provider));
   if (p.rfind("postgres", 0) == 0 || p.rfind("pgsql", 0) == 0 || p.rfind("pgnp", 0) == 0) {
     t.Backend = TBackend::PostgreSQL;

@@ -31,8 +31,7 @@ auto Guarded(TADOConnection& c, F&& f) -> decltype(f()) {
 
 detail::Backend& LiveSession(TADOConnection& c) {
   detail::Backend* s = c.Session();
-  if (!s || !c.Connected())
-    throw EDatabaseError("the connection is closed", TErrorKind::NotConnected);
+  if (!s || !c.Connected()) throw EDatabaseError("the connection is closed", TErrorKind::NotConnected);
   return *s;
 }
 }  // namespace
@@ -69,7 +68,9 @@ void TADOConnection::Close() noexcept {
   for (TCustomADODataSet* ds : datasets_) ds->Close();
 }
 
-bool TADOConnection::Connected() const noexcept { return session_ && session_->Alive(); }
+bool TADOConnection::Connected() const noexcept {
+  return session_ && session_->Alive();
+}
 
 TBackend TADOConnection::Backend() const noexcept {
   if (session_) return session_->Kind();
@@ -85,14 +86,18 @@ int64_t TADOConnection::Execute(const std::string& Sql) {
   return Guarded(*this, [&] { return s.Query(Sql, nullptr, nullptr); });
 }
 
-uint64_t TADOConnection::TotalRoundTrips() noexcept { return g_totalRoundTrips.load(); }
+uint64_t TADOConnection::TotalRoundTrips() noexcept {
+  return g_totalRoundTrips.load();
+}
 
 void TADOConnection::CountRoundTrip() noexcept {
   ++roundTrips_;
   ++g_totalRoundTrips;
 }
 
-void TADOConnection::MarkLinkLost() noexcept { session_.reset(); }
+void TADOConnection::MarkLinkLost() noexcept {
+  session_.reset();
+}
 
 std::string ProcListSql(TBackend Backend) {
   if (Backend == TBackend::PostgreSQL)
@@ -106,8 +111,12 @@ std::string LinkCheckSql(TBackend Backend) {
   return "Select @@CONNECTIONS";
 }
 
-std::string ProcListSql(const TADOConnection& Conn) { return ProcListSql(Conn.Backend()); }
-std::string LinkCheckSql(const TADOConnection& Conn) { return LinkCheckSql(Conn.Backend()); }
+std::string ProcListSql(const TADOConnection& Conn) {
+  return ProcListSql(Conn.Backend());
+}
+std::string LinkCheckSql(const TADOConnection& Conn) {
+  return LinkCheckSql(Conn.Backend());
+}
 
 // ---------------------------------------------------------------------------------------
 // Fields and datasets
@@ -130,9 +139,13 @@ std::string TField::AsString() const {
   return c ? *c : std::string();
 }
 
-bool TField::IsNull() const { return !owner_->CurrentCell(index_).has_value(); }
+bool TField::IsNull() const {
+  return !owner_->CurrentCell(index_).has_value();
+}
 
-int32_t TField::AsInteger() const { return TextToInt32(detail::Trim(AsString()), "field " + name_); }
+int32_t TField::AsInteger() const {
+  return TextToInt32(detail::Trim(AsString()), "field " + name_);
+}
 
 double TField::AsFloat() const {
   std::string t = detail::Trim(AsString());
@@ -146,7 +159,9 @@ double TField::AsFloat() const {
 }
 
 TCustomADODataSet::TCustomADODataSet() = default;
-TCustomADODataSet::~TCustomADODataSet() { SetConnection(nullptr); }
+TCustomADODataSet::~TCustomADODataSet() {
+  SetConnection(nullptr);
+}
 
 void TCustomADODataSet::SetConnection(TADOConnection* Conn) noexcept {
   if (Conn == conn_) return;
@@ -155,7 +170,9 @@ void TCustomADODataSet::SetConnection(TADOConnection* Conn) noexcept {
   if (conn_) conn_->datasets_.push_back(this);
 }
 
-void TCustomADODataSet::Close() noexcept { ResetResult(); }
+void TCustomADODataSet::Close() noexcept {
+  ResetResult();
+}
 
 void TCustomADODataSet::ResetResult() noexcept {
   active_ = false;
@@ -169,16 +186,17 @@ void TCustomADODataSet::SetResult(TResultTable Table) {
   ResetResult();
   table_ = std::move(Table);
   for (size_t i = 0; i < table_.Columns.size(); ++i)
-    fields_.push_back(std::make_unique<TField>(this, table_.Columns[i].Name, table_.Columns[i].Type,
-                                               static_cast<int>(i)));
+    fields_.push_back(
+        std::make_unique<TField>(this, table_.Columns[i].Name, table_.Columns[i].Type, static_cast<int>(i)));
   active_ = true;
   pos_ = 0;
   bof_ = true;
 }
 
 TADOConnection& TCustomADODataSet::RequireConnection() {
-  if (!conn_) throw EDatabaseError("no connection assigned to " + (name_.empty() ? std::string("dataset") : name_),
-                                   TErrorKind::NotConnected);
+  if (!conn_)
+    throw EDatabaseError("no connection assigned to " + (name_.empty() ? std::string("dataset") : name_),
+                         TErrorKind::NotConnected);
   if (!conn_->Connected()) throw EDatabaseError("the connection is closed", TErrorKind::NotConnected);
   return *conn_;
 }
@@ -203,11 +221,21 @@ void TCustomADODataSet::Last() noexcept {
   pos_ = table_.Rows.empty() ? 0 : static_cast<int>(table_.Rows.size()) - 1;
   bof_ = table_.Rows.empty();
 }
-bool TCustomADODataSet::Eof() const noexcept { return !active_ || pos_ >= static_cast<int>(table_.Rows.size()); }
-bool TCustomADODataSet::Bof() const noexcept { return !active_ || table_.Rows.empty() || (bof_ && pos_ == 0); }
-int TCustomADODataSet::RecordCount() const noexcept { return active_ ? static_cast<int>(table_.Rows.size()) : 0; }
-int TCustomADODataSet::RecNo() const noexcept { return Eof() ? 0 : pos_ + 1; }
-int TCustomADODataSet::FieldCount() const noexcept { return static_cast<int>(fields_.size()); }
+bool TCustomADODataSet::Eof() const noexcept {
+  return !active_ || pos_ >= static_cast<int>(table_.Rows.size());
+}
+bool TCustomADODataSet::Bof() const noexcept {
+  return !active_ || table_.Rows.empty() || (bof_ && pos_ == 0);
+}
+int TCustomADODataSet::RecordCount() const noexcept {
+  return active_ ? static_cast<int>(table_.Rows.size()) : 0;
+}
+int TCustomADODataSet::RecNo() const noexcept {
+  return Eof() ? 0 : pos_ + 1;
+}
+int TCustomADODataSet::FieldCount() const noexcept {
+  return static_cast<int>(fields_.size());
+}
 
 TField& TCustomADODataSet::Fields(int Index) {
   if (Index < 0 || Index >= FieldCount())
@@ -223,12 +251,14 @@ TField* TCustomADODataSet::FindField(std::string_view Name) noexcept {
 
 TField& TCustomADODataSet::FieldByName(std::string_view Name) {
   if (!active_)
-    throw EDatabaseError((name_.empty() ? std::string("dataset") : name_) + ": cannot perform this operation on a closed dataset",
+    throw EDatabaseError((name_.empty() ? std::string("dataset") : name_) +
+                             ": cannot perform this operation on a closed dataset",
                          TErrorKind::State);
   TField* f = FindField(Name);
   if (!f)
-    throw EDatabaseError((name_.empty() ? std::string() : name_ + ": ") + "Field '" + std::string(Name) + "' not found",
-                         TErrorKind::NotFound);
+    throw EDatabaseError(
+        (name_.empty() ? std::string() : name_ + ": ") + "Field '" + std::string(Name) + "' not found",
+        TErrorKind::NotFound);
   return *f;
 }
 
@@ -248,9 +278,12 @@ bool TCustomADODataSet::Locate(std::string_view Field, std::string_view Value) {
 
 const std::optional<std::string>& TCustomADODataSet::CurrentCell(int Index) const {
   if (!active_)
-    throw EDatabaseError((name_.empty() ? std::string("dataset") : name_) + ": cannot perform this operation on a closed dataset",
+    throw EDatabaseError((name_.empty() ? std::string("dataset") : name_) +
+                             ": cannot perform this operation on a closed dataset",
                          TErrorKind::State);
-  if (Eof()) throw EDatabaseError("Either BOF or EOF is True, or the current record has been deleted", TErrorKind::State);
+  if (Eof())
+    throw EDatabaseError("Either BOF or EOF is True, or the current record has been deleted",
+                         TErrorKind::State);
   if (Index < 0 || Index >= static_cast<int>(table_.Columns.size()))
     throw EDatabaseError("field index out of range", TErrorKind::NotFound);
   return table_.Rows[pos_][Index];
@@ -266,7 +299,8 @@ void TADOQuery::Open() {
   TResultTable t;
   bool had = false;
   detail::Backend& s = LiveSession(c);
-  Guarded(c, [&] { return params_.empty() ? s.Query(sql_, &t, &had) : s.QueryParams(sql_, params_, &t, &had); });
+  Guarded(c,
+          [&] { return params_.empty() ? s.Query(sql_, &t, &had) : s.QueryParams(sql_, params_, &t, &had); });
   if (had) SetResult(std::move(t));
 }
 
@@ -320,7 +354,9 @@ void TParameter::SetFloat(double Value) {
   value_ = FormatFloat(Value);
 }
 
-void TParameter::SetNull() noexcept { value_.reset(); }
+void TParameter::SetNull() noexcept {
+  value_.reset();
+}
 
 std::string TParameter::AsString() const {
   if (!value_) return {};
@@ -367,9 +403,10 @@ TParameter* TParameters::FindParam(std::string_view Name) noexcept {
 TParameter& TParameters::ParamByName(std::string_view Name) {
   TParameter* p = FindParam(Name);
   if (!p)
-    throw EDatabaseError("Parameter '" + std::string(Name) + "' not found" +
-                             (owner_ && !owner_->ProcedureName().empty() ? " in " + owner_->ProcedureName() : std::string()),
-                         TErrorKind::NotFound);
+    throw EDatabaseError(
+        "Parameter '" + std::string(Name) + "' not found" +
+            (owner_ && !owner_->ProcedureName().empty() ? " in " + owner_->ProcedureName() : std::string()),
+        TErrorKind::NotFound);
   return *p;
 }
 
@@ -389,7 +426,9 @@ bool TParameters::Refresh() {
 // Stored procedure
 
 TADOStoredProc::TADOStoredProc() : params_(this) {}
-TADOStoredProc::TADOStoredProc(TADOConnection* Conn) : params_(this) { SetConnection(Conn); }
+TADOStoredProc::TADOStoredProc(TADOConnection* Conn) : params_(this) {
+  SetConnection(Conn);
+}
 TADOStoredProc::~TADOStoredProc() = default;
 
 void TADOStoredProc::SetProcedureName(std::string Name) {
@@ -429,7 +468,8 @@ bool ValidUtf8(std::string_view s) {
       cp = (cp << 6) | (t & 0x3F);
     }
     // No overlong forms, no surrogates, nothing beyond U+10FFFF.
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
       return false;
     if (cp == 0) return false;  // no backend takes a NUL inside a text
     i += n;
@@ -459,7 +499,11 @@ void TADOStoredProc::Run(bool WantRows) {
   if (WantRows && had) SetResult(std::move(t));
 }
 
-void TADOStoredProc::Open() { Run(true); }
-void TADOStoredProc::ExecProc() { Run(false); }
+void TADOStoredProc::Open() {
+  Run(true);
+}
+void TADOStoredProc::ExecProc() {
+  Run(false);
+}
 
 }  // namespace qv::db

@@ -30,14 +30,14 @@ namespace qv::db {
 
 // What went wrong, for callers that need more than the message.
 enum class TErrorKind {
-  General,      // any other server or client error (syntax, constraint, ...)
-  Connect,      // the connection could not be opened (refused, time-out, login failed)
-  LinkLost,     // an open connection broke during a request; Connected() is false after it
-  NotConnected, // an operation needed an open connection and there was none
-  NotFound,     // a field or parameter name that does not exist
-  Conversion,   // a value that cannot be converted to the declared type
-  Unsupported,  // a connection-string feature this platform cannot serve (e.g. SSPI)
-  State,        // an operation in the wrong state (no current row, no SQL text, ...)
+  General,       // any other server or client error (syntax, constraint, ...)
+  Connect,       // the connection could not be opened (refused, time-out, login failed)
+  LinkLost,      // an open connection broke during a request; Connected() is false after it
+  NotConnected,  // an operation needed an open connection and there was none
+  NotFound,      // a field or parameter name that does not exist
+  Conversion,    // a value that cannot be converted to the declared type
+  Unsupported,   // a connection-string feature this platform cannot serve (e.g. SSPI)
+  State,         // an operation in the wrong state (no current row, no SQL text, ...)
 };
 
 // The text that ADO/SQLOLEDB put into a lost-link error on Chinese Windows; every
@@ -113,16 +113,16 @@ enum class TFieldType {
   ftSmallint,
   ftInteger,
   ftLargeint,
-  ftBoolean,    // rendered "True" / "False"
-  ftFloat,      // float4 / float8 / real / float
-  ftBCD,        // numeric / decimal
-  ftCurrency,   // money
-  ftDate,       // rendered "yyyy-MM-dd"
-  ftTime,       // rendered "HH:mm:ss"
-  ftDateTime,   // rendered "yyyy-MM-dd HH:mm:ss" ("yyyy-MM-dd" when the time is 00:00:00)
-  ftBytes,      // rendered as lower-case hex
+  ftBoolean,   // rendered "True" / "False"
+  ftFloat,     // float4 / float8 / real / float
+  ftBCD,       // numeric / decimal
+  ftCurrency,  // money
+  ftDate,      // rendered "yyyy-MM-dd"
+  ftTime,      // rendered "HH:mm:ss"
+  ftDateTime,  // rendered "yyyy-MM-dd HH:mm:ss" ("yyyy-MM-dd" when the time is 00:00:00)
+  ftBytes,     // rendered as lower-case hex
   ftGuid,
-  ftCursor,     // PostgreSQL refcursor (the hidden result parameter)
+  ftCursor,  // PostgreSQL refcursor (the hidden result parameter)
 };
 
 // ADO's as-string rendering of a non-integer number (base/Number.h).
@@ -285,7 +285,7 @@ class TCustomADODataSet {
 
   // Cursor over the fetched rows (no server traffic).
   void First() noexcept;
-  void Next() noexcept;   // past the last row sets Eof
+  void Next() noexcept;  // past the last row sets Eof
   void Prior() noexcept;
   void Last() noexcept;
   bool Eof() const noexcept;  // true when closed, empty or past the last row
@@ -360,8 +360,7 @@ enum class TParameterDirection { pdUnknown, pdInput, pdOutput, pdInputOutput, pd
 class TParameter {
  public:
   TParameter() = default;
-  TParameter(std::string Name, TParameterDirection Dir, TFieldType Type, std::string ServerType,
-             int Size = 0)
+  TParameter(std::string Name, TParameterDirection Dir, TFieldType Type, std::string ServerType, int Size = 0)
       : name_(std::move(Name)), dir_(Dir), type_(Type), serverType_(std::move(ServerType)), size_(Size) {}
 
   const std::string& Name() const noexcept { return name_; }
@@ -426,7 +425,7 @@ class TParameters {
   // EDatabaseError for a missing connection or a server/link error.
   bool Refresh();
 
-  int Count() const noexcept;  // the visible parameters (the hidden refcursor excluded)
+  int Count() const noexcept;    // the visible parameters (the hidden refcursor excluded)
   TParameter& Items(int Index);  // throws NotFound when out of range
   TParameter& operator[](int Index) { return Items(Index); }
   // By name, "@" included, compared without regard to ASCII case, as the bridge has

@@ -160,8 +160,7 @@ bool IsNumberType(TFieldType t) {
 namespace {
 
 EDatabaseError ConvError(std::string_view text, const std::string& name, const char* what) {
-  return EDatabaseError("cannot convert \"" + std::string(text) + "\" to " + what + " for parameter " +
-                            name,
+  return EDatabaseError("cannot convert \"" + std::string(text) + "\" to " + what + " for parameter " + name,
                         TErrorKind::Conversion);
 }
 
@@ -193,7 +192,8 @@ std::string ConvertForParam(TFieldType Type, std::string_view Text, const std::s
     std::string t = Trim(Text);
     int64_t lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
     if (Type == TFieldType::ftSmallint) lo = -32768, hi = 32767;
-    if (Type == TFieldType::ftInteger) lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
+    if (Type == TFieldType::ftInteger)
+      lo = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max();
     if (!IsPlainNumber(t)) throw ConvError(Text, Name, "an integer");
     int64_t v = 0;
     std::string_view sv = t;
@@ -202,7 +202,8 @@ std::string ConvertForParam(TFieldType Type, std::string_view Text, const std::s
     if (ec != std::errc() || p != sv.data() + sv.size()) {
       // a decimal or exponent text: round half to even, as VariantChangeType does
       long double d = std::strtold(t.c_str(), nullptr);
-      if (!std::isfinite(d) || d < static_cast<long double>(lo) - 0.5L || d > static_cast<long double>(hi) + 0.5L)
+      if (!std::isfinite(d) || d < static_cast<long double>(lo) - 0.5L ||
+          d > static_cast<long double>(hi) + 0.5L)
         throw ConvError(Text, Name, "an integer (out of range)");
       int old = std::fegetround();
       std::fesetround(FE_TONEAREST);

@@ -29,13 +29,15 @@ namespace qv::db::detail {
 std::string FreeTdsConnectionString(const std::vector<std::pair<std::string, std::string>>& Pairs) {
   std::string out;
   for (const auto& [k, v] : Pairs) {
-    const bool brace = v.find(';') != std::string::npos ||
-                       (!v.empty() && (v.front() == '{' || std::isspace(static_cast<unsigned char>(v.front())) ||
-                                       std::isspace(static_cast<unsigned char>(v.back()))));
+    const bool brace =
+        v.find(';') != std::string::npos ||
+        (!v.empty() && (v.front() == '{' || std::isspace(static_cast<unsigned char>(v.front())) ||
+                        std::isspace(static_cast<unsigned char>(v.back()))));
     if (brace && v.find("};") != std::string::npos)
-      throw EDatabaseError("connection string: the value of \"" + k +
-                               "\" contains \"};\", which the FreeTDS driver cannot read; choose another value",
-                           TErrorKind::Unsupported);
+      throw EDatabaseError(
+          "connection string: the value of \"" + k +
+              "\" contains \"};\", which the FreeTDS driver cannot read; choose another value",
+          TErrorKind::Unsupported);
     out += k;
     out += '=';
     out += brace ? "{" + v + "}" : v;
@@ -54,7 +56,9 @@ std::map<std::string, int>& Ports() {
   static std::map<std::string, int> m;
   return m;
 }
-std::string PortKey(const std::string& host, const std::string& instance) { return Lower(host) + "\\" + Lower(instance); }
+std::string PortKey(const std::string& host, const std::string& instance) {
+  return Lower(host) + "\\" + Lower(instance);
+}
 
 std::vector<std::string> Split(std::string_view s, char sep) {
   std::vector<std::string> out;
@@ -109,10 +113,14 @@ int LookupInstancePort(const std::string& Host, const std::string& Instance, std
     auto it = Ports().find(key);
     if (it != Ports().end()) return it->second;
   }
-  const std::string where = "the SQL Server Browser of " + Host + " (UDP port " + std::to_string(BrowserPort) + ")";
+  const std::string where =
+      "the SQL Server Browser of " + Host + " (UDP port " + std::to_string(BrowserPort) + ")";
   const std::string advice =
-      "; give the instance a fixed TCP port in SQL Server Configuration Manager and write it into the connection "
-      "(server=" + Host + " with uport=1 and port=N in datalink.ini, or Data Source=" + Host + ",N), or start the "
+      "; give the instance a fixed TCP port in SQL Server Configuration Manager and write it into the "
+      "connection "
+      "(server=" +
+      Host + " with uport=1 and port=N in datalink.ini, or Data Source=" + Host +
+      ",N), or start the "
       "SQL Server Browser service";
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -121,7 +129,8 @@ int LookupInstancePort(const std::string& Host, const std::string& Instance, std
   if (getaddrinfo(Host.c_str(), std::to_string(BrowserPort).c_str(), &hints, &ai) != 0 || !ai) {
     if (Why)
       *Why = "the server name \"" + Host +
-             "\" does not resolve on this machine (a Windows machine name often does not on Linux): write its IP "
+             "\" does not resolve on this machine (a Windows machine name often does not on Linux): write "
+             "its IP "
              "address instead, or add the name to /etc/hosts";
     return 0;
   }
@@ -144,8 +153,8 @@ int LookupInstancePort(const std::string& Host, const std::string& Instance, std
   int port = -1;
   while (!refused && Clock::now() < deadline) {
     const auto until = std::min(resend, deadline);
-    const int ms = static_cast<int>(
-        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count()));
+    const int ms = static_cast<int>(std::max<int64_t>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count()));
     pollfd p{fd, POLLIN, 0};
     int r = poll(&p, 1, ms);
     if (r == 0) {
@@ -167,9 +176,10 @@ int LookupInstancePort(const std::string& Host, const std::string& Instance, std
       break;
     }
     if (n >= 3 && static_cast<unsigned char>(buf[0]) == 0x05) {  // SVR_RESP
-      size_t len = static_cast<unsigned char>(buf[1]) | (static_cast<size_t>(static_cast<unsigned char>(buf[2])) << 8);
-      port = InstancePortFromAnswer(std::string_view(buf + 3, std::min<size_t>(len, static_cast<size_t>(n) - 3)),
-                                    Instance);
+      size_t len =
+          static_cast<unsigned char>(buf[1]) | (static_cast<size_t>(static_cast<unsigned char>(buf[2])) << 8);
+      port = InstancePortFromAnswer(
+          std::string_view(buf + 3, std::min<size_t>(len, static_cast<size_t>(n) - 3)), Instance);
       if (port >= 0) break;
     }
   }
@@ -181,9 +191,10 @@ int LookupInstancePort(const std::string& Host, const std::string& Instance, std
   }
   if (Why) {
     if (port == 0)
-      *Why = "instance lookup: " + where + " knows the instance \"" + Instance +
-             "\" but it has no TCP port: switch its TCP/IP protocol on in SQL Server Configuration Manager and "
-             "restart it";
+      *Why =
+          "instance lookup: " + where + " knows the instance \"" + Instance +
+          "\" but it has no TCP port: switch its TCP/IP protocol on in SQL Server Configuration Manager and "
+          "restart it";
     else if (refused)
       *Why = "instance lookup: nothing answers on UDP port " + std::to_string(BrowserPort) + " of " + Host +
              ": the SQL Server Browser service is not running" + advice;
@@ -208,7 +219,8 @@ struct Scan {
   bool Digits(size_t min, size_t max, int& v, size_t* count = nullptr) {
     size_t j = i;
     int r = 0;
-    while (j < s.size() && j - i < max && std::isdigit(static_cast<unsigned char>(s[j]))) r = r * 10 + (s[j++] - '0');
+    while (j < s.size() && j - i < max && std::isdigit(static_cast<unsigned char>(s[j])))
+      r = r * 10 + (s[j++] - '0');
     if (j - i < min) return false;
     if (count) *count = j - i;
     v = r;
@@ -217,7 +229,9 @@ struct Scan {
   }
 };
 
-bool Leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool Leap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 bool Valid(const TTimestamp& t) {
   static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (t.Year < 1 || t.Year > 9999 || t.Month < 1 || t.Month > 12 || t.Day < 1) return false;
@@ -313,7 +327,8 @@ std::optional<std::string> PlainDecimal(std::string_view Text) {
   if (s[i] != 'e' && s[i] != 'E') return std::nullopt;
   ++i;
   int exp = 0;
-  auto [p, ec] = std::from_chars(s.data() + i + (i < s.size() && s[i] == '+' ? 1 : 0), s.data() + s.size(), exp);
+  auto [p, ec] =
+      std::from_chars(s.data() + i + (i < s.size() && s[i] == '+' ? 1 : 0), s.data() + s.size(), exp);
   if (ec != std::errc() || p != s.data() + s.size() || exp > 100 || exp < -100) return std::nullopt;
   point += exp;
   if (point <= 0) {

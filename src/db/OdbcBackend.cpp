@@ -30,56 +30,75 @@ namespace qv::db {
 namespace detail {
 namespace {
 
-constexpr SQLSMALLINT kSqlSsTime2 = -154;       // SQL Server time
+constexpr SQLSMALLINT kSqlSsTime2 = -154;  // SQL Server time
 constexpr SQLSMALLINT kSqlSsTimestampOffset = -155;
 constexpr SQLSMALLINT kSqlSsXml = -152;
 
-bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Ok(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 TFieldType TypeOfSql(SQLSMALLINT t, SQLULEN size, const std::string& typeName = {}) {
   std::string tn = Lower(typeName);
   if (tn.rfind("money", 0) == 0 || tn == "smallmoney") return TFieldType::ftCurrency;
   switch (t) {
     case SQL_CHAR:
-    case SQL_WCHAR: return TFieldType::ftFixedChar;
+    case SQL_WCHAR:
+      return TFieldType::ftFixedChar;
     case SQL_VARCHAR:
     case SQL_LONGVARCHAR:
     case SQL_WVARCHAR:
     case SQL_WLONGVARCHAR:
-    case kSqlSsXml: return TFieldType::ftString;
+    case kSqlSsXml:
+      return TFieldType::ftString;
     case SQL_TINYINT:
-    case SQL_SMALLINT: return TFieldType::ftSmallint;
-    case SQL_INTEGER: return TFieldType::ftInteger;
-    case SQL_BIGINT: return TFieldType::ftLargeint;
-    case SQL_BIT: return TFieldType::ftBoolean;
+    case SQL_SMALLINT:
+      return TFieldType::ftSmallint;
+    case SQL_INTEGER:
+      return TFieldType::ftInteger;
+    case SQL_BIGINT:
+      return TFieldType::ftLargeint;
+    case SQL_BIT:
+      return TFieldType::ftBoolean;
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE: return TFieldType::ftFloat;
+    case SQL_DOUBLE:
+      return TFieldType::ftFloat;
     case SQL_DECIMAL:
-    case SQL_NUMERIC: return TFieldType::ftBCD;
-    case SQL_TYPE_DATE: return TFieldType::ftDate;
+    case SQL_NUMERIC:
+      return TFieldType::ftBCD;
+    case SQL_TYPE_DATE:
+      return TFieldType::ftDate;
     case SQL_TYPE_TIME:
-    case kSqlSsTime2: return TFieldType::ftTime;
+    case kSqlSsTime2:
+      return TFieldType::ftTime;
     case SQL_TYPE_TIMESTAMP:
     case SQL_DATETIME:
-    case kSqlSsTimestampOffset: return TFieldType::ftDateTime;
+    case kSqlSsTimestampOffset:
+      return TFieldType::ftDateTime;
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return TFieldType::ftBytes;
-    case SQL_GUID: return TFieldType::ftGuid;
-    default: (void)size; return TFieldType::ftString;
+    case SQL_LONGVARBINARY:
+      return TFieldType::ftBytes;
+    case SQL_GUID:
+      return TFieldType::ftGuid;
+    default:
+      (void)size;
+      return TFieldType::ftString;
   }
 }
 
-bool IsSingle(SQLSMALLINT t, SQLULEN size) { return t == SQL_REAL || (t == SQL_FLOAT && size > 0 && size <= 24); }
+bool IsSingle(SQLSMALLINT t, SQLULEN size) {
+  return t == SQL_REAL || (t == SQL_FLOAT && size > 0 && size <= 24);
+}
 
 constexpr SQLSMALLINT kSqlSsTime2Type = -154;
 // The wait after the driver's cancel of a request that ran past the command time-out.
 constexpr int kCancelWaitSeconds = 5;
 
 bool IsDateSqlType(int t) {
-  return t == SQL_TYPE_DATE || t == SQL_TYPE_TIME || t == SQL_TYPE_TIMESTAMP || t == SQL_DATETIME || t == SQL_TIME ||
-         t == SQL_TIMESTAMP || t == kSqlSsTime2Type;
+  return t == SQL_TYPE_DATE || t == SQL_TYPE_TIME || t == SQL_TYPE_TIMESTAMP || t == SQL_DATETIME ||
+         t == SQL_TIME || t == SQL_TIMESTAMP || t == kSqlSsTime2Type;
 }
 
 // The wide calls: after SQLDriverConnectW, FreeTDS reads and writes the strings of the
@@ -163,7 +182,9 @@ Diag Collect(SQLSMALLINT type, SQLHANDLE h) {
   return d;
 }
 
-bool Has(const Diag& d, long native) { return std::find(d.natives.begin(), d.natives.end(), native) != d.natives.end(); }
+bool Has(const Diag& d, long native) {
+  return std::find(d.natives.begin(), d.natives.end(), native) != d.natives.end();
+}
 
 std::mutex g_logMu;
 std::function<void(const std::string&)>& MessageLog() {
@@ -194,8 +215,8 @@ std::string StripProcVersion(std::string s) {
 
 std::string TimestampText(const SQL_TIMESTAMP_STRUCT& t) {
   char buf[48];
-  snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u.%03u", t.year, t.month, t.day, t.hour, t.minute, t.second,
-           static_cast<unsigned>(t.fraction / 1000000));
+  snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u.%03u", t.year, t.month, t.day, t.hour, t.minute,
+           t.second, static_cast<unsigned>(t.fraction / 1000000));
   return buf;
 }
 
@@ -239,7 +260,8 @@ class RequestWatch {
       cv_.wait_for(l, std::chrono::milliseconds(100));
       if (stop_ || !armed_) continue;
       const int64_t elapsed =
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+              .count();
       const int64_t silent = socket_.SilentMs();
       if (silent < 0 || std::min(elapsed, silent) < limitMs_) continue;
       cut_ = true;  // before the cut: the driver's thread wakes at once and reads it
@@ -315,7 +337,8 @@ class OdbcBackend final : public Backend {
     // The driver cancels a request that runs longer; a driver without the option just
     // reports it, and the request runs as before.
     SQLSetStmtAttr(s.h, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(std::max(0, owner_.CommandTimeout()))), 0);
+                   reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(std::max(0, owner_.CommandTimeout()))),
+                   0);
   }
 
   // Reads one column of the current row as text (nullopt = NULL).
@@ -347,7 +370,8 @@ class OdbcBackend final : public Backend {
       SQLWCHAR name[256] = {0};
       SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
       SQLULEN size = 0;
-      if (!Ok(SQLDescribeColW(h, c, name, 256, &nameLen, &type, &size, &digits, &nullable))) Throw(SQL_HANDLE_STMT, h);
+      if (!Ok(SQLDescribeColW(h, c, name, 256, &nameLen, &type, &size, &digits, &nullable)))
+        Throw(SQL_HANDLE_STMT, h);
       SQLWCHAR tn[128] = {0};
       SQLSMALLINT tnLen = 0;
       SQLColAttributeW(h, c, SQL_DESC_TYPE_NAME, tn, sizeof tn, &tnLen, nullptr);
@@ -445,9 +469,9 @@ class OdbcBackend final : public Backend {
       wide[i] = W(params[i]);
       const size_t chars = wide[i].empty() ? 0 : wide[i].size() - 1;  // without the terminator
       lengths[i] = static_cast<SQLLEN>(chars * sizeof(SQLWCHAR));
-      SQLRETURN rc = SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
-                                      SQL_WVARCHAR, std::max<SQLULEN>(chars, 1), 0, wide[i].data(),
-                                      lengths[i], &lengths[i]);
+      SQLRETURN rc =
+          SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                           std::max<SQLULEN>(chars, 1), 0, wide[i].data(), lengths[i], &lengths[i]);
       if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
     }
     owner_.CountRoundTrip();
@@ -505,17 +529,27 @@ class OdbcBackend final : public Backend {
       int ordinal = std::atoi(GetText(s.h, 18).value_or("0").c_str());
       TParameterDirection d;
       switch (colType) {
-        case SQL_PARAM_INPUT: d = TParameterDirection::pdInput; break;
-        case SQL_PARAM_INPUT_OUTPUT: d = TParameterDirection::pdInputOutput; break;
-        case SQL_PARAM_OUTPUT: d = TParameterDirection::pdOutput; break;
-        case SQL_RETURN_VALUE: d = TParameterDirection::pdReturnValue; break;
-        default: continue;  // result columns
+        case SQL_PARAM_INPUT:
+          d = TParameterDirection::pdInput;
+          break;
+        case SQL_PARAM_INPUT_OUTPUT:
+          d = TParameterDirection::pdInputOutput;
+          break;
+        case SQL_PARAM_OUTPUT:
+          d = TParameterDirection::pdOutput;
+          break;
+        case SQL_RETURN_VALUE:
+          d = TParameterDirection::pdReturnValue;
+          break;
+        default:
+          continue;  // result columns
       }
       TParameter p(col, d, TypeOfSql(static_cast<SQLSMALLINT>(dataType), size, typeName), typeName);
       p.SetNative(dataType, size, digits);
       rows.push_back({ordinal, std::move(p)});
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.ordinal < b.ordinal; });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.ordinal < b.ordinal; });
     for (auto& r : rows) outParams.push_back(std::move(r.p));
     return found;
   }
@@ -548,9 +582,15 @@ class OdbcBackend final : public Backend {
       SQLSMALLINT io = SQL_PARAM_INPUT;
       switch (p.Direction()) {
         case TParameterDirection::pdOutput:
-        case TParameterDirection::pdReturnValue: io = SQL_PARAM_OUTPUT; break;
-        case TParameterDirection::pdInputOutput: io = SQL_PARAM_INPUT_OUTPUT; break;
-        default: io = SQL_PARAM_INPUT; break;
+        case TParameterDirection::pdReturnValue:
+          io = SQL_PARAM_OUTPUT;
+          break;
+        case TParameterDirection::pdInputOutput:
+          io = SQL_PARAM_INPUT_OUTPUT;
+          break;
+        default:
+          io = SQL_PARAM_INPUT;
+          break;
       }
       const bool sendsValue = io != SQL_PARAM_OUTPUT && p.RawValue().has_value();
       SQLSMALLINT sqlType = static_cast<SQLSMALLINT>(p.NativeType() ? p.NativeType() : SQL_VARCHAR);
@@ -602,7 +642,7 @@ class OdbcBackend final : public Backend {
         b.ctype = SQL_C_CHAR;
         std::string v = sendsValue ? *p.RawValue() : std::string();
         if (sendsValue && (p.DataType() == TFieldType::ftBCD || p.DataType() == TFieldType::ftCurrency))
-          v = PlainDecimal(v).value_or(v);  // the driver refuses "1e3" for numeric and money
+          v = PlainDecimal(v).value_or(v);                  // the driver refuses "1e3" for numeric and money
         if (dateType && sendsValue) sqlType = SQL_VARCHAR;  // a text for the server to read
         size_t cap = v.size() + 1;
         const bool text = p.DataType() == TFieldType::ftString || p.DataType() == TFieldType::ftFixedChar ||
@@ -624,8 +664,8 @@ class OdbcBackend final : public Backend {
           colSize = std::max<SQLULEN>({colSize, static_cast<SQLULEN>(v.size()), 1});
         if (p.DataType() == TFieldType::ftDateTime && colSize < 19 && !sendsValue) colSize = 23, digits = 3;
       }
-      SQLRETURN rc = SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), io, b.ctype, sqlType, colSize, digits,
-                                      b.data.data(), static_cast<SQLLEN>(b.data.size()), &b.ind);
+      SQLRETURN rc = SQLBindParameter(s.h, static_cast<SQLUSMALLINT>(i + 1), io, b.ctype, sqlType, colSize,
+                                      digits, b.data.data(), static_cast<SQLLEN>(b.data.size()), &b.ind);
       if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
     }
     owner_.CountRoundTrip();
@@ -640,7 +680,8 @@ class OdbcBackend final : public Backend {
     // Every result consumed: the output parameters are set now.
     for (size_t i = 0; i < params.size(); ++i) {
       TParameter& p = params[i];
-      if (p.Direction() == TParameterDirection::pdInput || p.Direction() == TParameterDirection::pdUnknown) continue;
+      if (p.Direction() == TParameterDirection::pdInput || p.Direction() == TParameterDirection::pdUnknown)
+        continue;
       const Buf& b = bufs[i];
       if (b.ind == SQL_NULL_DATA) {
         p.SetRawValue(std::nullopt);
@@ -654,12 +695,13 @@ class OdbcBackend final : public Backend {
         double v;
         std::memcpy(&v, b.data.data(), sizeof v);
         p.SetRawValue(IsSingle(static_cast<SQLSMALLINT>(p.NativeType()), p.Size()) ? FormatSingle(v)
-                                                                                     : FormatFloat(v, 15));
+                                                                                   : FormatFloat(v, 15));
       } else if (b.ctype == SQL_C_TYPE_TIMESTAMP) {
         SQL_TIMESTAMP_STRUCT ts;
         std::memcpy(&ts, b.data.data(), sizeof ts);
-        p.SetRawValue(RenderText(p.DataType() == TFieldType::ftUnknown ? TFieldType::ftDateTime : p.DataType(),
-                                 TimestampText(ts)));
+        p.SetRawValue(
+            RenderText(p.DataType() == TFieldType::ftUnknown ? TFieldType::ftDateTime : p.DataType(),
+                       TimestampText(ts)));
       } else {
         // ind: the length available (more than the buffer when truncated), or SQL_NTS
         size_t n = b.ind >= 0 ? std::min<size_t>(static_cast<size_t>(b.ind), b.data.size() - 1)
@@ -693,8 +735,9 @@ bool DriverRegistered(SQLHENV env, const std::string& want) {
 }
 
 std::string FreeTdsLibrary() {
-  for (const char* p : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
-                        "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so", "/usr/lib64/libtdsodbc.so"}) {
+  for (const char* p :
+       {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
+        "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so", "/usr/lib64/libtdsodbc.so"}) {
     std::error_code ec;
     if (std::filesystem::exists(p, ec)) return p;
   }
@@ -754,8 +797,8 @@ std::unique_ptr<Backend> OpenOdbc(TADOConnection& Owner, const std::string& Conn
     parsed = false;  // let the driver manager judge it
   }
   std::string* driver = parsed ? Value(kv, "driver") : nullptr;
-  const bool freetds =
-      driver && (EqualsNoCase(Trim(*driver), "FreeTDS") || Lower(*driver).find("libtdsodbc") != std::string::npos);
+  const bool freetds = driver && (EqualsNoCase(Trim(*driver), "FreeTDS") ||
+                                  Lower(*driver).find("libtdsodbc") != std::string::npos);
   if (freetds) {
     if (EqualsNoCase(Trim(*driver), "FreeTDS") && !DriverRegistered(h.env, "FreeTDS")) {
       std::string lib = FreeTdsLibrary();
@@ -776,7 +819,9 @@ std::unique_ptr<Backend> OpenOdbc(TADOConnection& Owner, const std::string& Conn
           std::string why;
           const int budget = std::clamp(TimeoutSeconds > 0 ? TimeoutSeconds : 2, 1, 2);
           int p = LookupInstancePort(host, instance, std::chrono::seconds(budget), &why);
-          if (p <= 0) throw EDatabaseError("[ODBC] cannot connect to " + host + "\\" + instance + ": " + why, TErrorKind::Connect);
+          if (p <= 0)
+            throw EDatabaseError("[ODBC] cannot connect to " + host + "\\" + instance + ": " + why,
+                                 TErrorKind::Connect);
           port = std::to_string(p);
           kv.emplace_back("Port", port);
           lookedUp = true;
@@ -786,10 +831,11 @@ std::unique_ptr<Backend> OpenOdbc(TADOConnection& Owner, const std::string& Conn
       hints.ai_socktype = SOCK_STREAM;
       addrinfo* ai = nullptr;
       if (!host.empty() && getaddrinfo(host.c_str(), nullptr, &hints, &ai) != 0)
-        throw EDatabaseError("[ODBC] cannot connect: the server name \"" + host +
-                                 "\" does not resolve on this machine (a Windows machine name often does not on "
-                                 "Linux): write its IP address instead, or add the name to /etc/hosts",
-                             TErrorKind::Connect);
+        throw EDatabaseError(
+            "[ODBC] cannot connect: the server name \"" + host +
+                "\" does not resolve on this machine (a Windows machine name often does not on "
+                "Linux): write its IP address instead, or add the name to /etc/hosts",
+            TErrorKind::Connect);
       if (ai) freeaddrinfo(ai);
     }
     // The login's default language unless the string names one: FreeTDS would send
@@ -806,32 +852,37 @@ std::unique_ptr<Backend> OpenOdbc(TADOConnection& Owner, const std::string& Conn
   SQLWCHAR outStr[1024];
   SQLSMALLINT outLen = 0;
   const std::vector<int> before = TcpSockets();
-  SQLRETURN rc = SQLDriverConnectW(h.dbc, nullptr, in.data(), SQL_NTS, outStr, 1024, &outLen, SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc =
+      SQLDriverConnectW(h.dbc, nullptr, in.data(), SQL_NTS, outStr, 1024, &outLen, SQL_DRIVER_NOPROMPT);
   if (!Ok(rc)) {
     Diag d = Collect(SQL_HANDLE_DBC, h.dbc);
     std::string msg = "[ODBC] cannot connect: " + d.message;
     if (freetds) {
       if (lookedUp) ForgetInstancePort(host, instance);
       if (Has(d, 18456)) {
-        msg += " -- the server refused the login: check the user name and password, and that SQL Server "
-               "authentication (mixed mode) is on";
+        msg +=
+            " -- the server refused the login: check the user name and password, and that SQL Server "
+            "authentication (mixed mode) is on";
       } else if (Has(d, 4060)) {
         msg += " -- the login cannot open that database: check its name (dbname in datalink.ini)";
       } else if (Has(d, 20009) || Has(d, 20003) || d.state == "08001") {
         msg += " -- nothing accepted a connection at " + host + " port " + (port.empty() ? "1433" : port) +
-               ": check that SQL Server runs there with its TCP/IP protocol on, that the port is right and that the "
+               ": check that SQL Server runs there with its TCP/IP protocol on, that the port is right and "
+               "that the "
                "firewall lets it through";
       }
       if (host.empty())
         msg += "; no server is set (server= in datalink.ini is empty)";
       else if (IsLocalHost(host))
-        msg += "; note: \"(local)\", \".\" and localhost mean this Linux machine, not the SQL Server's Windows "
-               "machine: write that machine's address";
+        msg +=
+            "; note: \"(local)\", \".\" and localhost mean this Linux machine, not the SQL Server's Windows "
+            "machine: write that machine's address";
     }
     throw EDatabaseError(msg, TErrorKind::Connect, d.state);
   }
   TSocketWatch socket;
-  if (freetds) socket.Adopt(before, TcpSockets(), static_cast<uint16_t>(port.empty() ? 1433 : std::atoi(port.c_str())));
+  if (freetds)
+    socket.Adopt(before, TcpSockets(), static_cast<uint16_t>(port.empty() ? 1433 : std::atoi(port.c_str())));
   auto backend = std::make_unique<OdbcBackend>(Owner, h.env, h.dbc, socket);
   h.env = SQL_NULL_HENV;
   h.dbc = SQL_NULL_HDBC;

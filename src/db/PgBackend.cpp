@@ -20,29 +20,49 @@ constexpr const char* kCursor = "qv_rs";
 
 TFieldType TypeOfOid(Oid oid) {
   switch (oid) {
-    case 16: return TFieldType::ftBoolean;
-    case 17: return TFieldType::ftBytes;
-    case 18: return TFieldType::ftFixedChar;   // "char"
-    case 19: return TFieldType::ftString;      // name
-    case 20: return TFieldType::ftLargeint;
-    case 21: return TFieldType::ftSmallint;
-    case 23: return TFieldType::ftInteger;
-    case 26: return TFieldType::ftLargeint;    // oid
-    case 25: return TFieldType::ftString;
+    case 16:
+      return TFieldType::ftBoolean;
+    case 17:
+      return TFieldType::ftBytes;
+    case 18:
+      return TFieldType::ftFixedChar;  // "char"
+    case 19:
+      return TFieldType::ftString;  // name
+    case 20:
+      return TFieldType::ftLargeint;
+    case 21:
+      return TFieldType::ftSmallint;
+    case 23:
+      return TFieldType::ftInteger;
+    case 26:
+      return TFieldType::ftLargeint;  // oid
+    case 25:
+      return TFieldType::ftString;
     case 700:
-    case 701: return TFieldType::ftFloat;
-    case 790: return TFieldType::ftCurrency;
-    case 1042: return TFieldType::ftFixedChar;
-    case 1043: return TFieldType::ftString;
-    case 1082: return TFieldType::ftDate;
+    case 701:
+      return TFieldType::ftFloat;
+    case 790:
+      return TFieldType::ftCurrency;
+    case 1042:
+      return TFieldType::ftFixedChar;
+    case 1043:
+      return TFieldType::ftString;
+    case 1082:
+      return TFieldType::ftDate;
     case 1083:
-    case 1266: return TFieldType::ftTime;
+    case 1266:
+      return TFieldType::ftTime;
     case 1114:
-    case 1184: return TFieldType::ftDateTime;
-    case 1700: return TFieldType::ftBCD;
-    case 1790: return TFieldType::ftCursor;
-    case 2950: return TFieldType::ftGuid;
-    default: return TFieldType::ftString;
+    case 1184:
+      return TFieldType::ftDateTime;
+    case 1700:
+      return TFieldType::ftBCD;
+    case 1790:
+      return TFieldType::ftCursor;
+    case 2950:
+      return TFieldType::ftGuid;
+    default:
+      return TFieldType::ftString;
   }
 }
 
@@ -102,7 +122,8 @@ std::string TrimMsg(const char* m) {
 class PgBackend final : public Backend {
  public:
   PgBackend(TADOConnection& owner, PGconn* c) : Backend(owner), c_(c) {
-    PQsetNoticeProcessor(c_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        c_, [](void*, const char*) {}, nullptr);
   }
   ~PgBackend() override { PQfinish(c_); }
 
@@ -126,7 +147,8 @@ class PgBackend final : public Backend {
     while (PQisBusy(c_)) {
       int wait = -1;
       if (limited) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         wait = static_cast<int>(std::min<long long>(left, 60000));
       }
@@ -144,8 +166,8 @@ class PgBackend final : public Backend {
     if (params) {
       std::vector<const char*> values;
       for (const std::string& v : *params) values.push_back(v.c_str());
-      if (!PQsendQueryParams(c_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                             nullptr, 0))
+      if (!PQsendQueryParams(c_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+                             nullptr, nullptr, 0))
         ThrowConn();
     } else if (!PQsendQuery(c_, sql.c_str())) {
       ThrowConn();
@@ -157,8 +179,9 @@ class PgBackend final : public Backend {
       if (!AwaitResult(deadline, limit > 0)) {
         if (cancelled) {
           // Not even the cancel got through: the link is as good as gone.
-          ThrowLost("no answer within the command time-out of " + std::to_string(limit) + " s, nor to the cancel",
-                    "08006");
+          ThrowLost(
+              "no answer within the command time-out of " + std::to_string(limit) + " s, nor to the cancel",
+              "08006");
         }
         // The server ends the statement with "canceling statement due to user request",
         // which arrives as the batch's error; the session stays usable.
@@ -204,9 +227,9 @@ class PgBackend final : public Backend {
   // The session is dead; the text carries the network error words the window watches for.
   [[noreturn]] void ThrowLost(const std::string& detail, const std::string& state) {
     lost_ = true;
-    throw EDatabaseError(std::string("[PostgreSQL] ") + std::string(kNetworkErrorText) + "。请检查网络文档。(" +
-                             detail + ")",
-                         TErrorKind::LinkLost, state);
+    throw EDatabaseError(
+        std::string("[PostgreSQL] ") + std::string(kNetworkErrorText) + "。请检查网络文档。(" + detail + ")",
+        TErrorKind::LinkLost, state);
   }
 
   [[noreturn]] void ThrowResult(PGresult* r) {
@@ -314,8 +337,9 @@ class PgBackend final : public Backend {
       // libpq refuses text that is invalid in the client encoding: that value's fault, and
       // the session is as good as before.
       if (PQstatus(c_) == CONNECTION_OK)
-        throw EDatabaseError("[PostgreSQL] the value of " + p.Name() + " cannot be sent: " + TrimMsg(PQerrorMessage(c_)),
-                             TErrorKind::Conversion);
+        throw EDatabaseError(
+            "[PostgreSQL] the value of " + p.Name() + " cannot be sent: " + TrimMsg(PQerrorMessage(c_)),
+            TErrorKind::Conversion);
       ThrowConn();
     }
     std::string r = lit;
@@ -335,8 +359,9 @@ class PgBackend final : public Backend {
     }
     call += ")";
     bool fetch = cursor && wantRows;
-    std::string sql = fetch ? "BEGIN; " + call + "; SAVEPOINT qv_fetch; FETCH ALL FROM " + QuoteIdent(kCursor) + "; COMMIT"
-                            : call;
+    std::string sql =
+        fetch ? "BEGIN; " + call + "; SAVEPOINT qv_fetch; FETCH ALL FROM " + QuoteIdent(kCursor) + "; COMMIT"
+              : call;
     Batch b;
     Send(sql, b);
     // Statement indexes in the batch.
@@ -351,12 +376,15 @@ class PgBackend final : public Backend {
       PGresult* r = b.results[callIdx];
       int col = 0;
       for (auto& p : params) {
-        if (p.Direction() != TParameterDirection::pdOutput && p.Direction() != TParameterDirection::pdInputOutput)
+        if (p.Direction() != TParameterDirection::pdOutput &&
+            p.Direction() != TParameterDirection::pdInputOutput)
           continue;
         if (col < PQnfields(r) && PQntuples(r) > 0) {
           if (PQgetisnull(r, 0, col)) {
-            if (p.Hidden()) actualCursor.clear();
-            else p.SetRawValue(std::nullopt);
+            if (p.Hidden())
+              actualCursor.clear();
+            else
+              p.SetRawValue(std::nullopt);
           } else if (p.Hidden()) {
             actualCursor = PQgetvalue(r, 0, col);
           } else {
@@ -406,8 +434,9 @@ class PgBackend final : public Backend {
 
 std::unique_ptr<Backend> OpenPostgres(TADOConnection& Owner, const std::string& ConnInfo) {
   const char* keys[] = {"dbname", "client_encoding", "options", "fallback_application_name", nullptr};
-  const char* vals[] = {ConnInfo.c_str(), "UTF8", "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c extra_float_digits=1",
-                        "quorvex", nullptr};
+  const char* vals[] = {ConnInfo.c_str(), "UTF8",
+                        "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c extra_float_digits=1", "quorvex",
+                        nullptr};
   PGconn* c = PQconnectdbParams(keys, vals, 1);
   if (!c) throw EDatabaseError("[PostgreSQL] out of memory", TErrorKind::Connect);
   if (PQstatus(c) != CONNECTION_OK) {

@@ -12,7 +12,8 @@
 namespace {
 
 constexpr const char kNoDisplay[] =
-    "brinmoor: no display to show the window on; use brinmoor --batch to install or save without one (see --help)\n";
+    "brinmoor: no display to show the window on; use brinmoor --batch to install or save without one (see "
+    "--help)\n";
 
 }  // namespace
 

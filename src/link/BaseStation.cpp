@@ -80,6 +80,8 @@ int TBaseStation::ReadBaseChannel() {
   return ReadAll(ch) == RC_OK ? ch : 0;
 }
 
-bool TBaseStation::ReadBaseInfo(TBaseInfo& info) { return ReadInfo(info) == RC_OK; }
+bool TBaseStation::ReadBaseInfo(TBaseInfo& info) {
+  return ReadInfo(info) == RC_OK;
+}
 
 }  // namespace qv

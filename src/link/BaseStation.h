@@ -22,9 +22,9 @@ constexpr uint8_t BASE_SETALL = 14;
 constexpr uint8_t BASE_READALL = 21;
 constexpr uint8_t BASE_INFO = 0xA0;
 
-constexpr int kBaseSwitchMs = 100;     // DTR raised -> configuration mode
-constexpr int kBaseReplyMs = 200;      // the station's time to answer
-constexpr size_t kBaseInfoLen = 144;   // data bytes of a base-information answer
+constexpr int kBaseSwitchMs = 100;    // DTR raised -> configuration mode
+constexpr int kBaseReplyMs = 200;     // the station's time to answer
+constexpr size_t kBaseInfoLen = 144;  // data bytes of a base-information answer
 constexpr size_t kBaseVersionLen = 16;
 
 struct TBaseInfo {
@@ -46,13 +46,13 @@ class TBaseStation {
   // Result codes: RC_OK, RC_TIMEOUT, or RC_BADFORMAT for an answer too short for what the
   // command reads from it; the value is set on RC_OK only.
   int SetChannel(uint8_t channel, uint8_t& inForce);
-  int ReadChannel(uint8_t& channel);     // command 6
-  int ReadAll(uint8_t& channel);         // command 21; only the channel is used
+  int ReadChannel(uint8_t& channel);  // command 6
+  int ReadAll(uint8_t& channel);      // command 21; only the channel is used
   int ReadInfo(TBaseInfo& info);
 
   // The start sequence's forms: the channel, 0 when there was no usable answer.
   int SetBaseChannel(uint8_t channel);
-  int ReadBaseChannel();                 // command 21, as the start sequence sends it
+  int ReadBaseChannel();  // command 21, as the start sequence sends it
   bool ReadBaseInfo(TBaseInfo& info);
 
  private:

@@ -89,7 +89,9 @@ const std::array<TStru_CmdList, kRows.size()>& Table() {
 
 }  // namespace
 
-std::span<const TStru_CmdList> CmdList() { return Table(); }
+std::span<const TStru_CmdList> CmdList() {
+  return Table();
+}
 
 const TStru_CmdList* GetCmdByCode(uint16_t Code) {
   for (const TStru_CmdList& e : Table())

@@ -16,14 +16,16 @@ constexpr int kBroadcastGapMs = 400;
 constexpr int kMaxRepeats = 2;
 
 const TDownType kTypes[9] = {
-    {"W-SHOP", nullptr}, {"W-DEPT", nullptr},  {"W-PLU", "W-PLUINDEX"},
-    {"W-SPEC", nullptr}, {"W-GROUP", nullptr}, {"W-MAKE", "W-MINDEX"},
+    {"W-SHOP", nullptr},  {"W-DEPT", nullptr},  {"W-PLU", "W-PLUINDEX"},
+    {"W-SPEC", nullptr},  {"W-GROUP", nullptr}, {"W-MAKE", "W-MINDEX"},
     {"W-PMAKE", nullptr}, {"W-CAUSE", nullptr}, {"W-DPLAN", nullptr},
 };
 
 }  // namespace
 
-const TDownType* DownTypeOf(int p) { return p >= 1 && p <= 9 ? &kTypes[p - 1] : nullptr; }
+const TDownType* DownTypeOf(int p) {
+  return p >= 1 && p <= 9 ? &kTypes[p - 1] : nullptr;
+}
 
 void TDownload::Run(const std::string& transData, bool broadcast) {
   link_.Delay(200);
@@ -83,13 +85,14 @@ int TDownload::DownloadData(int n, const std::string& cmdName) {
       r = Read_Data_FrmDB(link_, chg, *cmd, readRow_);
       if (r != RC_OK) return Report(r, n, chg);
     }
-    OpLog().WriteLvLog(n, "", "正在发送:" + std::to_string(std::min((i + 1) * per, total)) + "/" +
-                                  std::to_string(total), false);
+    OpLog().WriteLvLog(
+        n, "", "正在发送:" + std::to_string(std::min((i + 1) * per, total)) + "/" + std::to_string(total),
+        false);
     const bool last = i == frames - 1;
     if (last) chg.iFrNo = 0;
-    const std::vector<uint8_t> frame =
-        BuildTermFrame(psw, static_cast<uint32_t>(n), cmd->CmdCode, chg.iFrNo, chg.wDataBuf,
-                       static_cast<size_t>(std::clamp<int32_t>(chg.iDataLen, 0, static_cast<int32_t>(kMaxPayload))));
+    const std::vector<uint8_t> frame = BuildTermFrame(
+        psw, static_cast<uint32_t>(n), cmd->CmdCode, chg.iFrNo, chg.wDataBuf,
+        static_cast<size_t>(std::clamp<int32_t>(chg.iDataLen, 0, static_cast<int32_t>(kMaxPayload))));
     int retries = 0;
     bool bEndSent = false;
     bool send = true;

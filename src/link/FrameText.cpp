@@ -29,13 +29,16 @@ std::string BaseText(const uint8_t* f, size_t len) {
          (sumOk ? "" : ", bad sum");
 }
 
-std::string Text(const uint8_t* p, size_t n) { return GbkToUtf8(std::string(reinterpret_cast<const char*>(p), n)); }
+std::string Text(const uint8_t* p, size_t n) {
+  return GbkToUtf8(std::string(reinterpret_cast<const char*>(p), n));
+}
 
 }  // namespace
 
 std::string DescribeFrame(const uint8_t* f, size_t len, bool fromPc) {
   if (len >= 2 && f[0] == kBaseLead && f[1] == kBaseLead) return BaseText(f, len);
-  if (len < 16 || f[0] != kTermLead1 || f[1] != kTermLead2 || f[13] + 2u != len) return "not a terminal frame";
+  if (len < 16 || f[0] != kTermLead1 || f[1] != kTermLead2 || f[13] + 2u != len)
+    return "not a terminal frame";
   if (!TermFrameCrcOK(f, len)) return "terminal frame, bad CRC";
   const uint32_t a = FrameFieldA(f), b = FrameFieldB(f);
   const uint16_t w = FrameWord(f);

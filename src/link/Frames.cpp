@@ -11,8 +11,7 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
   std::array<uint16_t, 256> t{};
   for (int i = 0; i < 256; ++i) {
     uint16_t crc = static_cast<uint16_t>(i << 8);
-    for (int b = 0; b < 8; ++b)
-      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
+    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x8005 : crc << 1);
     t[i] = crc;
   }
   return t;
@@ -76,8 +75,10 @@ bool BaseFrameSumOK(const uint8_t* buf, size_t len) {
 
 bool FrameCheckOK(const TFraming& framing, const uint8_t* buf, size_t len) {
   switch (framing.check) {
-    case TFrameCheck::Crc16: return TermFrameCrcOK(buf, len);
-    case TFrameCheck::Sum8: return BaseFrameSumOK(buf, len);
+    case TFrameCheck::Crc16:
+      return TermFrameCrcOK(buf, len);
+    case TFrameCheck::Sum8:
+      return BaseFrameSumOK(buf, len);
   }
   return false;
 }

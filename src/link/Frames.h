@@ -10,7 +10,7 @@ namespace qv {
 
 constexpr size_t kRecBufferSize = 256;  // receive buffer, and so the longest frame
 constexpr size_t kMaxPayload = kRecBufferSize - 16;
-constexpr size_t kMaxTextBytes = 230;   // text payloads of "OK" and "ER" frames
+constexpr size_t kMaxTextBytes = 230;  // text payloads of "OK" and "ER" frames
 constexpr size_t kMaxBaseData = kRecBufferSize - 11;
 
 // Terminal frame lead bytes and base-station command frame lead byte.
@@ -58,7 +58,9 @@ std::vector<uint8_t> BuildBaseFrame(uint8_t cmd, const uint8_t* data = nullptr, 
 
 // Little-endian readers and field accessors of a terminal frame held in a buffer of at
 // least 16 bytes.
-inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t GetU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t GetU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -70,10 +72,18 @@ inline void PutU16(uint8_t* p, uint16_t v) {
 inline void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-inline uint32_t FrameFieldA(const uint8_t* f) { return GetU32(f + 2); }
-inline uint32_t FrameFieldB(const uint8_t* f) { return GetU32(f + 6); }
-inline uint16_t FrameWord(const uint8_t* f) { return GetU16(f + 10); }
-inline uint8_t FrameNo(const uint8_t* f) { return f[12]; }
+inline uint32_t FrameFieldA(const uint8_t* f) {
+  return GetU32(f + 2);
+}
+inline uint32_t FrameFieldB(const uint8_t* f) {
+  return GetU32(f + 6);
+}
+inline uint16_t FrameWord(const uint8_t* f) {
+  return GetU16(f + 10);
+}
+inline uint8_t FrameNo(const uint8_t* f) {
+  return f[12];
+}
 
 // True when len is 16 to 256 and the CRC of the first len - 2 bytes equals the little-endian
 // word in the last two. Used by the acceptance test and by readers of the other direction.
@@ -91,24 +101,24 @@ enum class TFrameCheck {
 // length byte lies, how the frame's total size follows from that byte, and how the whole
 // frame is checked.
 struct TFraming {
-  uint8_t lead1;      // first lead byte
-  uint8_t lead2;      // second lead byte
-  int lenIndex;       // index of the length byte
-  int lenBias;        // total size = length byte + lenBias
-  int minLen;         // shortest frame the check can pass
+  uint8_t lead1;  // first lead byte
+  uint8_t lead2;  // second lead byte
+  int lenIndex;   // index of the length byte
+  int lenBias;    // total size = length byte + lenBias
+  int minLen;     // shortest frame the check can pass
   TFrameCheck check;
-  bool addressed;     // carries a sender (field A) and a command word
-  const char* feed;   // names the reassembly of this framing in error-log lines
+  bool addressed;    // carries a sender (field A) and a command word
+  const char* feed;  // names the reassembly of this framing in error-log lines
 };
 
 // Terminal frames: the length byte counts everything before the CRC (14 + payload), so the
 // frame is that + 2 bytes.
-inline constexpr TFraming kTermFraming{kTermLead1, kTermLead2, 13, 2, 16,
-                                       TFrameCheck::Crc16, true, "DataToRecBuffer"};
+inline constexpr TFraming kTermFraming{kTermLead1, kTermLead2,         13,   2,
+                                       16,         TFrameCheck::Crc16, true, "DataToRecBuffer"};
 // Base-station command frames: the data count N at index 7, then N data bytes, the sum
 // and 0D 0A: N + 11 bytes.
-inline constexpr TFraming kBaseFraming{kBaseLead, kBaseLead, 7, 11, 11,
-                                       TFrameCheck::Sum8, false, "BaseDataToRecBuffer"};
+inline constexpr TFraming kBaseFraming{kBaseLead, kBaseLead,         7,     11,
+                                       11,        TFrameCheck::Sum8, false, "BaseDataToRecBuffer"};
 
 // The framing's check of a whole frame of len bytes.
 bool FrameCheckOK(const TFraming& framing, const uint8_t* buf, size_t len);

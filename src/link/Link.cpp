@@ -12,7 +12,9 @@
 namespace qv {
 namespace {
 
-uint32_t Psw() { return static_cast<uint32_t>(SysSet().BaseCommPsw); }
+uint32_t Psw() {
+  return static_cast<uint32_t>(SysSet().BaseCommPsw);
+}
 
 }  // namespace
 
@@ -75,12 +77,24 @@ int TLink::SendShort(uint32_t fieldA, int iPDANo, uint16_t word) {
 }
 
 // The open forms (terminal 0) carry 0 in field A as well.
-int TLink::SendPoll(int iPDANo) { return SendShort(iPDANo == 0 ? 0 : Psw(), iPDANo, CMD_POLL); }
-int TLink::SendCall(int iPDANo) { return SendShort(iPDANo == 0 ? 0 : Psw(), iPDANo, CMD_CALL); }
-int TLink::SendGrant(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_GRANT); }
-int TLink::SendClose(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_CLOSE); }
-int TLink::SendResultQuery(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_RESULTQUERY); }
-int TLink::SendWait(int iPDANo) { return SendShort(Psw(), iPDANo, CMD_WT); }
+int TLink::SendPoll(int iPDANo) {
+  return SendShort(iPDANo == 0 ? 0 : Psw(), iPDANo, CMD_POLL);
+}
+int TLink::SendCall(int iPDANo) {
+  return SendShort(iPDANo == 0 ? 0 : Psw(), iPDANo, CMD_CALL);
+}
+int TLink::SendGrant(int iPDANo) {
+  return SendShort(Psw(), iPDANo, CMD_GRANT);
+}
+int TLink::SendClose(int iPDANo) {
+  return SendShort(Psw(), iPDANo, CMD_CLOSE);
+}
+int TLink::SendResultQuery(int iPDANo) {
+  return SendShort(Psw(), iPDANo, CMD_RESULTQUERY);
+}
+int TLink::SendWait(int iPDANo) {
+  return SendShort(Psw(), iPDANo, CMD_WT);
+}
 
 int TLink::SendText(uint16_t word, uint8_t frNo, int iPDANo, const std::string& prefix,
                     const std::string& strText) {
@@ -88,8 +102,7 @@ int TLink::SendText(uint16_t word, uint8_t frNo, int iPDANo, const std::string& 
   if (gbk.size() > kMaxTextBytes) gbk.resize(kMaxTextBytes);  // may split a character
   const std::string payload = prefix + gbk;
   return WriteDataToComm(BuildTermFrame(Psw(), static_cast<uint32_t>(iPDANo), word, frNo,
-                                        reinterpret_cast<const uint8_t*>(payload.data()),
-                                        payload.size()));
+                                        reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
 }
 
 int TLink::SendOK(uint8_t iFrNo, int iPDANo, const std::string& strText) {
@@ -112,7 +125,9 @@ void TLink::SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data) {
   }
 }
 
-uint32_t TLink::GetTickCount() { return ClockTick(); }
+uint32_t TLink::GetTickCount() {
+  return ClockTick();
+}
 
 int TLink::WaitReply(int iTimeOutMs) {
   Rec.ResetRecBuffer();

@@ -36,9 +36,8 @@ int Send_Data_ToPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd, const TRe
         if (r != RC_OK) return Finish(link, r, iPDANo, cmd, chg.strResult);
       }
       if (i == frames - 1) chg.iFrNo = 0;
-      const std::vector<uint8_t> frame =
-          BuildTermFrame(psw, static_cast<uint32_t>(iPDANo), CMD_OK, chg.iFrNo, chg.wDataBuf,
-                         static_cast<size_t>(chg.iDataLen));
+      const std::vector<uint8_t> frame = BuildTermFrame(psw, static_cast<uint32_t>(iPDANo), CMD_OK, chg.iFrNo,
+                                                        chg.wDataBuf, static_cast<size_t>(chg.iDataLen));
       const uint32_t frameStart = link.GetTickCount();
       bool confirmed = false;
       bool send = true;

@@ -8,7 +8,6 @@
 namespace qv {
 
 // Result code; frames numbered 1, 2, ... (255 wraps to 1), the last one 0.
-int Send_Data_ToPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
-                    const TReadRowFn& readRow);
+int Send_Data_ToPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd, const TReadRowFn& readRow);
 
 }  // namespace qv

@@ -23,9 +23,7 @@ class TFrameAssembler {
   // Terminal framing (1B 10, length byte at index 13).
   bool DataToRecBuffer(const uint8_t* data, uint32_t count) { return Feed(kTermFraming, data, count); }
   // Base-station framing (AF AF, data count at index 7).
-  bool BaseDataToRecBuffer(const uint8_t* data, uint32_t count) {
-    return Feed(kBaseFraming, data, count);
-  }
+  bool BaseDataToRecBuffer(const uint8_t* data, uint32_t count) { return Feed(kBaseFraming, data, count); }
   void ResetRecBuffer();
 
   // The frame is whole: in frame and the last expected byte stored.
@@ -35,11 +33,11 @@ class TFrameAssembler {
   }
 
   uint8_t RecBuffer[kRecBufferSize];
-  int16_t RecLen;      // expected total length; 0 while unknown
-  uint8_t RecIndex;    // index of the last byte stored
-  bool bHeadByte;      // first lead byte seen
-  bool bInFrame;       // both lead bytes seen
-  bool FrameReady;     // set by the owner when a complete frame passed its test
+  int16_t RecLen;    // expected total length; 0 while unknown
+  uint8_t RecIndex;  // index of the last byte stored
+  bool bHeadByte;    // first lead byte seen
+  bool bInFrame;     // both lead bytes seen
+  bool FrameReady;   // set by the owner when a complete frame passed its test
 
  private:
   bool Scan(const TFraming& framing, const uint8_t* data, uint32_t count);

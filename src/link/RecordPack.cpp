@@ -39,56 +39,68 @@ using K = TKind;
 constexpr TPackField kShop[] = {{0, K::Text, 20, 0}, {20, K::Text, 6, 1}};
 constexpr TPackField kLogin[] = {{0, K::Text, 8, 0}, {8, K::Clock, 12, 0}};
 constexpr TPackField kDept[] = {{0, K::Text, 4, 0}, {4, K::Text, 12, 1}};
-constexpr TPackField kPlu[] = {
-    {0, K::Text, 5, 0},   {5, K::Text, 4, 1},   {9, K::Text, 20, 2},  {29, K::Text, 10, 9},
-    {39, K::Text, 4, 3},  {43, K::Money, 4, 4}, {47, K::Int8, 1, 5},  {48, K::Int8, 1, 6},
-    {49, K::Int8, 1, 7},  {50, K::Int8, 1, 8},  {51, K::Int8, 1, 10}};
+constexpr TPackField kPlu[] = {{0, K::Text, 5, 0},   {5, K::Text, 4, 1},  {9, K::Text, 20, 2},
+                               {29, K::Text, 10, 9}, {39, K::Text, 4, 3}, {43, K::Money, 4, 4},
+                               {47, K::Int8, 1, 5},  {48, K::Int8, 1, 6}, {49, K::Int8, 1, 7},
+                               {50, K::Int8, 1, 8},  {51, K::Int8, 1, 10}};
 constexpr TPackField kPluIndex[] = {{0, K::Text, 10, 0}, {10, K::Text, 5, 1}};
-constexpr TPackField kGroup[] = {{0, K::Text, 5, 0},   {5, K::Int16, 2, 1},
-                                 {7, K::Text, 5, 2},   {12, K::Money, 4, 3},
-                                 {16, K::Single, 4, 4}, {20, K::Int8, 1, 5}};
-constexpr TPackField kSpec[] = {{0, K::Text, 5, 0}, {5, K::Text, 10, 1}, {15, K::Money, 4, 2},
-                                {19, K::Int8, 1, 3}};
-constexpr TPackField kMake[] = {{0, K::Text, 3, 0}, {3, K::Text, 14, 1}, {17, K::Int8, 1, 2},
-                                {18, K::Money, 4, 3}};
+constexpr TPackField kGroup[] = {{0, K::Text, 5, 0},   {5, K::Int16, 2, 1},   {7, K::Text, 5, 2},
+                                 {12, K::Money, 4, 3}, {16, K::Single, 4, 4}, {20, K::Int8, 1, 5}};
+constexpr TPackField kSpec[] = {
+    {0, K::Text, 5, 0}, {5, K::Text, 10, 1}, {15, K::Money, 4, 2}, {19, K::Int8, 1, 3}};
+constexpr TPackField kMake[] = {
+    {0, K::Text, 3, 0}, {3, K::Text, 14, 1}, {17, K::Int8, 1, 2}, {18, K::Money, 4, 3}};
 constexpr TPackField kMIndex[] = {{0, K::Text, 10, 0}, {10, K::Text, 3, 1}};
 constexpr TPackField kPMake[] = {{0, K::Text, 5, 0}, {5, K::Text, 3, 1}, {8, K::Money, 4, 2}};
 constexpr TPackField kCause[] = {{0, K::Text, 3, 0}, {3, K::Text, 14, 1}};
 constexpr TPackField kDPlan[] = {{0, K::Text, 3, 0}, {3, K::Text, 20, 1}};
 constexpr TPackField kBill[] = {
-    {0, K::Int16, 2, 0},       {2, K::Text, 5, 1},        {7, K::Text, 20, 2},
-    {27, K::Text, 4, 3},       {31, K::Text, 10, 4},      {41, K::Single, 4, 5},
-    {45, K::Single, 4, 6},     {49, K::Money, 4, 7},      {53, K::StrictInt8, 1, 8},
+    {0, K::Int16, 2, 0},       {2, K::Text, 5, 1},         {7, K::Text, 20, 2},
+    {27, K::Text, 4, 3},       {31, K::Text, 10, 4},       {41, K::Single, 4, 5},
+    {45, K::Single, 4, 6},     {49, K::Money, 4, 7},       {53, K::StrictInt8, 1, 8},
     {54, K::StrictInt8, 1, 9}, {55, K::StrictInt8, 1, 10}, {56, K::StrictInt8, 1, 11},
     {57, K::StrictInt8, 1, 12}};
-constexpr TPackField kGqList[] = {{0, K::Text, 5, 0}, {5, K::Text, 20, 1}, {25, K::Text, 4, 2},
-                                  {29, K::Single, 4, 3}};
-constexpr TPackField kSell[] = {
-    {0, K::StrictInt8, 1, 0}, {1, K::Text, 5, 1},    {6, K::Text, 20, 2},  {26, K::Text, 4, 3},
-    {30, K::Text, 10, 4},     {40, K::Single, 4, 5}, {44, K::Single, 4, 6}, {48, K::Money, 4, 7},
-    {52, K::Int8, 1, 8},      {53, K::Int8, 1, 9},   {54, K::Int8, 1, 10}, {55, K::Int8, 1, 11},
-    {56, K::Int8, 1, 12}};
+constexpr TPackField kGqList[] = {
+    {0, K::Text, 5, 0}, {5, K::Text, 20, 1}, {25, K::Text, 4, 2}, {29, K::Single, 4, 3}};
+constexpr TPackField kSell[] = {{0, K::StrictInt8, 1, 0}, {1, K::Text, 5, 1},   {6, K::Text, 20, 2},
+                                {26, K::Text, 4, 3},      {30, K::Text, 10, 4}, {40, K::Single, 4, 5},
+                                {44, K::Single, 4, 6},    {48, K::Money, 4, 7}, {52, K::Int8, 1, 8},
+                                {53, K::Int8, 1, 9},      {54, K::Int8, 1, 10}, {55, K::Int8, 1, 11},
+                                {56, K::Int8, 1, 12}};
 constexpr TPackField kBatch[] = {{0, K::Text, 12, 0}};
-constexpr TPackField kGoods[] = {
-    {0, K::Text, 30, 0},    {30, K::Text, 30, 1},    {60, K::Text, 15, 2},  {75, K::Text, 40, 3},
-    {115, K::Int8, 1, 4},   {116, K::Text, 14, 5},   {130, K::Single, 4, 6}, {134, K::Single, 4, 7},
-    {138, K::Int32, 4, 8},  {142, K::Money, 4, 9},   {146, K::Money, 4, 10}};
+constexpr TPackField kGoods[] = {{0, K::Text, 30, 0},    {30, K::Text, 30, 1},   {60, K::Text, 15, 2},
+                                 {75, K::Text, 40, 3},   {115, K::Int8, 1, 4},   {116, K::Text, 14, 5},
+                                 {130, K::Single, 4, 6}, {134, K::Single, 4, 7}, {138, K::Int32, 4, 8},
+                                 {142, K::Money, 4, 9},  {146, K::Money, 4, 10}};
 constexpr TPackField kBillList[] = {{0, K::Text, 15, 0}};
-constexpr TPackField kBillDetail[] = {{0, K::Text, 12, 0}, {12, K::Text, 10, 1}, {22, K::Text, 30, 2},
-                                      {52, K::Single, 4, 3}, {56, K::Money, 4, 4}};
+constexpr TPackField kBillDetail[] = {{0, K::Text, 12, 0},
+                                      {12, K::Text, 10, 1},
+                                      {22, K::Text, 30, 2},
+                                      {52, K::Single, 4, 3},
+                                      {56, K::Money, 4, 4}};
 constexpr TPackField kOrg[] = {{0, K::Text, 10, 0}, {10, K::Text, 60, 1}, {70, K::Text, 10, 2}};
 
 constexpr TAnswerLayout kLayouts[] = {
-    {"W-SHOP", 26, false, kShop},          {"RT-LOGIN", 20, false, kLogin},
-    {"W-DEPT", 16, true, kDept},           {"W-PLU", 52, true, kPlu},
-    {"W-PLUINDEX", 15, true, kPluIndex},   {"W-GROUP", 21, true, kGroup},
-    {"W-SPEC", 20, true, kSpec},           {"W-MAKE", 22, true, kMake},
-    {"W-MINDEX", 13, true, kMIndex},       {"W-PMAKE", 12, true, kPMake},
-    {"W-CAUSE", 17, true, kCause},         {"W-DPLAN", 23, true, kDPlan},
-    {"RT-BILL", 58, true, kBill},          {"RT-GQLIST", 33, true, kGqList},
-    {"RT-SELL", 57, true, kSell},          {"R-BATCH", 12, false, kBatch},
-    {"R-GOODS", 150, false, kGoods},       {"R-BILLLIST", 15, true, kBillList},
-    {"R-BILLDETAIL", 60, true, kBillDetail}, {"R-VENDORINF", 80, true, kOrg},
+    {"W-SHOP", 26, false, kShop},
+    {"RT-LOGIN", 20, false, kLogin},
+    {"W-DEPT", 16, true, kDept},
+    {"W-PLU", 52, true, kPlu},
+    {"W-PLUINDEX", 15, true, kPluIndex},
+    {"W-GROUP", 21, true, kGroup},
+    {"W-SPEC", 20, true, kSpec},
+    {"W-MAKE", 22, true, kMake},
+    {"W-MINDEX", 13, true, kMIndex},
+    {"W-PMAKE", 12, true, kPMake},
+    {"W-CAUSE", 17, true, kCause},
+    {"W-DPLAN", 23, true, kDPlan},
+    {"RT-BILL", 58, true, kBill},
+    {"RT-GQLIST", 33, true, kGqList},
+    {"RT-SELL", 57, true, kSell},
+    {"R-BATCH", 12, false, kBatch},
+    {"R-GOODS", 150, false, kGoods},
+    {"R-BILLLIST", 15, true, kBillList},
+    {"R-BILLDETAIL", 60, true, kBillDetail},
+    {"R-VENDORINF", 80, true, kOrg},
     {"R-ORGINF", 80, true, kOrg},
 };
 
@@ -142,8 +154,8 @@ void PutClock(uint8_t* dst) {
   std::tm tm{};
   localtime_r(&now, &tm);
   char s[80];
-  std::snprintf(s, sizeof s, "%02d%02d%02d%02d%02d%02d", tm.tm_year % 100, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(s, sizeof s, "%02d%02d%02d%02d%02d%02d", tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
   std::memcpy(dst, s, 12);
 }
 
@@ -192,7 +204,9 @@ std::string PayloadText(const uint8_t* data, size_t len, size_t offset, size_t w
   return GbkToUtf8(gbk);
 }
 
-std::string Quoted(const std::string& s) { return QuotedField(s); }
+std::string Quoted(const std::string& s) {
+  return QuotedField(s);
+}
 
 }  // namespace
 
@@ -263,8 +277,7 @@ size_t GbkCutLength(std::string_view gbk, size_t maxBytes) {
   return i;
 }
 
-int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
-                    const TReadRowFn& readRow) {
+int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd, const TReadRowFn& readRow) {
   link.SetDataBusy(true);
   int r = RC_OK;
   try {

@@ -15,8 +15,8 @@
 namespace qv {
 
 // One result row of a read request (the bridge's cb_Read_Data_SQLPROC in the service).
-using TReadRowFn = std::function<int(const char* strKind, int iPADNo, std::string& pDataStr,
-                                     int* DataFlag, std::string& strResult)>;
+using TReadRowFn = std::function<int(const char* strKind, int iPADNo, std::string& pDataStr, int* DataFlag,
+                                     std::string& strResult)>;
 
 // Signed hundredths: x + 0.000005 for x > 0, x - 0.000005 for x < 0, times 100, truncated
 // toward zero, cut to 32 bits.
@@ -37,7 +37,6 @@ size_t GbkCutLength(std::string_view gbk, size_t maxBytes);
 // The first call of a request (iFrNo 0, iCallStep 0) runs the procedure; later calls set
 // iCallStep to the frame index. Result code; on return iDataLen, iRecCount, iFrNo (the
 // next frame's number) and strResult are set.
-int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd,
-                    const TReadRowFn& readRow);
+int Read_Data_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd, const TReadRowFn& readRow);
 
 }  // namespace qv

@@ -42,32 +42,45 @@ constexpr bool H = true;  // header field
 constexpr bool R = false;
 
 constexpr TUpField kOrder[] = {
-    {H, 0, U::Text, 4, q},    {H, 4, U::Text, 4, q},    {H, 8, U::Text, 14, q},
-    {H, 22, U::Money, 4, b},  {H, 26, U::Byte, 1, b},   {H, 27, U::Time, 4, q},
-    {H, 31, U::Text, 4, q},   {H, 35, U::Byte, 1, b},   {H, 36, U::Money, 4, b},
-    {R, 0, U::Byte, 1, b},    {R, 1, U::Text, 5, q},    {R, 6, U::Text, 20, q},
-    {R, 26, U::Text, 4, q},   {R, 30, U::Text, 10, q},  {R, 40, U::Single, 4, b},
-    {R, 44, U::Single, 4, b}, {R, 48, U::Money, 4, b},  {R, 52, U::Byte, 1, b},
-    {R, 53, U::Byte, 1, b},   {R, 54, U::Byte, 1, b},   {R, 55, U::Byte, 1, b},
-    {R, 56, U::Byte, 1, b}};
-constexpr TUpField kOpTable[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Text, 2, q}, {R, 6, U::Text, 4, q},
-                                 {R, 10, U::Text, 12, q}, {R, 22, U::Text, 4, q}};
+    {H, 0, U::Text, 4, q},   {H, 4, U::Text, 4, q},   {H, 8, U::Text, 14, q},   {H, 22, U::Money, 4, b},
+    {H, 26, U::Byte, 1, b},  {H, 27, U::Time, 4, q},  {H, 31, U::Text, 4, q},   {H, 35, U::Byte, 1, b},
+    {H, 36, U::Money, 4, b}, {R, 0, U::Byte, 1, b},   {R, 1, U::Text, 5, q},    {R, 6, U::Text, 20, q},
+    {R, 26, U::Text, 4, q},  {R, 30, U::Text, 10, q}, {R, 40, U::Single, 4, b}, {R, 44, U::Single, 4, b},
+    {R, 48, U::Money, 4, b}, {R, 52, U::Byte, 1, b},  {R, 53, U::Byte, 1, b},   {R, 54, U::Byte, 1, b},
+    {R, 55, U::Byte, 1, b},  {R, 56, U::Byte, 1, b}};
+constexpr TUpField kOpTable[] = {{R, 0, U::Text, 4, q},
+                                 {R, 4, U::Text, 2, q},
+                                 {R, 6, U::Text, 4, q},
+                                 {R, 10, U::Text, 12, q},
+                                 {R, 22, U::Text, 4, q}};
 constexpr TUpField kThree4[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Text, 4, q}, {R, 8, U::Text, 4, q}};
 constexpr TUpField kTableOp[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Text, 4, q}};
 constexpr TUpField kDishOp[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Text, 5, q}, {R, 9, U::Text, 4, q}};
-constexpr TUpField kRetDish[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Text, 5, q}, {R, 9, U::Single, 4, b},
-                                 {R, 13, U::Text, 12, q}, {R, 25, U::Text, 4, q}};
+constexpr TUpField kRetDish[] = {{R, 0, U::Text, 4, q},
+                                 {R, 4, U::Text, 5, q},
+                                 {R, 9, U::Single, 4, b},
+                                 {R, 13, U::Text, 12, q},
+                                 {R, 25, U::Text, 4, q}};
 constexpr TUpField kOpOnly[] = {{R, 0, U::Text, 4, q}};
 constexpr TUpField kSortFree[] = {{R, 0, U::Text, 2, q}, {R, 2, U::Text, 4, q}};
-constexpr TUpField kDisc[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Char, 1, b}, {R, 5, U::Text, 2, b},
-                              {R, 7, U::Text, 3, q}, {R, 10, U::Text, 4, q}};
+constexpr TUpField kDisc[] = {{R, 0, U::Text, 4, q},
+                              {R, 4, U::Char, 1, b},
+                              {R, 5, U::Text, 2, b},
+                              {R, 7, U::Text, 3, q},
+                              {R, 10, U::Text, 4, q}};
 constexpr TUpField kVip[] = {{R, 0, U::Text, 20, q}, {R, 20, U::Text, 4, q}};
-constexpr TUpField kWeight[] = {{R, 0, U::Text, 4, q}, {R, 4, U::Text, 5, q}, {R, 9, U::Text, 3, q},
-                                {R, 12, U::Single, 4, b}, {R, 16, U::Text, 4, q}};
+constexpr TUpField kWeight[] = {{R, 0, U::Text, 4, q},
+                                {R, 4, U::Text, 5, q},
+                                {R, 9, U::Text, 3, q},
+                                {R, 12, U::Single, 4, b},
+                                {R, 16, U::Text, 4, q}};
 // The operator code comes first in the record but last in the parameters.
 constexpr TUpField kSetPsw[] = {{R, 4, U::Text, 6, q}, {R, 10, U::Text, 6, q}, {R, 0, U::Text, 4, q}};
-constexpr TUpField kStock[] = {{R, 0, U::Text, 12, q}, {R, 12, U::Text, 10, q}, {R, 22, U::Text, 30, q},
-                               {R, 52, U::Single, 4, b}, {R, 56, U::Money2, 4, b}};
+constexpr TUpField kStock[] = {{R, 0, U::Text, 12, q},
+                               {R, 12, U::Text, 10, q},
+                               {R, 22, U::Text, 30, q},
+                               {R, 52, U::Single, 4, b},
+                               {R, 56, U::Money2, 4, b}};
 
 constexpr uint16_t cOrder[] = {0x0104};
 constexpr uint16_t cOpTable[] = {0x0304, 0x0404, 0x0504};
@@ -85,11 +98,10 @@ constexpr uint16_t cSetPsw[] = {0x2004};
 constexpr uint16_t cStock[] = {0xA100, 0xA200, 0xA300, 0xA400};
 
 constexpr TUpLayout kUpLayouts[] = {
-    {cOrder, 57, kOrder},     {cOpTable, 26, kOpTable}, {cChgTable, 12, kThree4},
-    {cTableOp, 8, kTableOp},  {cSortOp, 12, kThree4},   {cDishOp, 13, kDishOp},
-    {cRetDish, 29, kRetDish}, {cOpOnly, 4, kOpOnly},    {cSortFree, 6, kSortFree},
-    {cDisc, 14, kDisc},       {cVip, 24, kVip},         {cWeight, 20, kWeight},
-    {cSetPsw, 16, kSetPsw},   {cStock, 60, kStock},
+    {cOrder, 57, kOrder},      {cOpTable, 26, kOpTable}, {cChgTable, 12, kThree4}, {cTableOp, 8, kTableOp},
+    {cSortOp, 12, kThree4},    {cDishOp, 13, kDishOp},   {cRetDish, 29, kRetDish}, {cOpOnly, 4, kOpOnly},
+    {cSortFree, 6, kSortFree}, {cDisc, 14, kDisc},       {cVip, 24, kVip},         {cWeight, 20, kWeight},
+    {cSetPsw, 16, kSetPsw},    {cStock, 60, kStock},
 };
 
 const TUpLayout* FindUpLayout(uint16_t code) {
@@ -99,7 +111,9 @@ const TUpLayout* FindUpLayout(uint16_t code) {
   return nullptr;
 }
 
-bool IsStockCode(uint16_t code) { return code >= 0xA100 && code <= 0xA400 && (code & 0xFF) == 0; }
+bool IsStockCode(uint16_t code) {
+  return code >= 0xA100 && code <= 0xA400 && (code & 0xFF) == 0;
+}
 
 float SingleAt(const uint8_t* p) {
   const uint32_t bits = GetU32(p);
@@ -153,7 +167,9 @@ std::optional<std::array<uint8_t, kOrderHeaderSize>> KeptOrderHeader(int iPDANo)
   return std::nullopt;
 }
 
-void ClearOrderHeaders() { KeptHeaders().clear(); }
+void ClearOrderHeaders() {
+  KeptHeaders().clear();
+}
 
 size_t UploadRecordSize(uint16_t CmdCode) {
   const TUpLayout* l = FindUpLayout(CmdCode);
@@ -167,13 +183,11 @@ std::optional<std::string> SecondsToOpTime(int32_t seconds) {
   int y, m, d;
   CivilFromDays(kDays1970To1980 + days, y, m, d);
   char s[32];
-  std::snprintf(s, sizeof s, "%04d%02d%02d%02d%02d%02d", y, m, d, rest / 3600, rest / 60 % 60,
-                rest % 60);
+  std::snprintf(s, sizeof s, "%04d%02d%02d%02d%02d%02d", y, m, d, rest / 3600, rest / 60 % 60, rest % 60);
   return std::string(s);
 }
 
-std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
-                                           const uint8_t* header) {
+std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec, const uint8_t* header) {
   const TUpLayout* l = FindUpLayout(CmdCode);
   if (!l) return std::string();
   std::string text;
@@ -206,8 +220,7 @@ std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
         const int64_t c = static_cast<int32_t>(GetU32(p));
         const int64_t a = c < 0 ? -c : c;
         const int64_t cents = a % 100;
-        v = (c < 0 ? "-" : "") + std::to_string(a / 100) + (cents < 10 ? ".0" : ".") +
-            std::to_string(cents);
+        v = (c < 0 ? "-" : "") + std::to_string(a / 100) + (cents < 10 ? ".0" : ".") + std::to_string(cents);
         break;
       }
       case U::Time: {
@@ -246,8 +259,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
         }
       } else if (len % layout->size != 0) {
         r = RC_BADFORMAT;
-      } else if (const auto header = KeptOrderHeader(chg.iPDANo);
-                 cmd.CmdCode == kOrderCode && !header) {
+      } else if (const auto header = KeptOrderHeader(chg.iPDANo); cmd.CmdCode == kOrderCode && !header) {
         r = RC_BADFORMAT;  // dishes without an order of this terminal's own: nowhere to put them
       } else {
         const uint8_t* head = header ? header->data() : nullptr;
@@ -282,8 +294,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
   return r;
 }
 
-int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
-                     const TSaveRecordFn& saveRecord) {
+int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd, const TSaveRecordFn& saveRecord) {
   WriteEPosLog("", true);
   TStru_CHGDATA chg;
   int r = RC_OK;

@@ -14,9 +14,8 @@
 namespace qv {
 
 // Saves one upload record (the bridge's cb_Save_Data_SQLPROC in the service).
-using TSaveRecordFn = std::function<int(const char* strKind, int iPADNo,
-                                        const std::string& pDataStr, std::string& strResult,
-                                        bool bLast)>;
+using TSaveRecordFn = std::function<int(const char* strKind, int iPADNo, const std::string& pDataStr,
+                                        std::string& strResult, bool bLast)>;
 
 constexpr size_t kOrderHeaderSize = 40;
 
@@ -25,8 +24,7 @@ size_t UploadRecordSize(uint16_t CmdCode);
 
 // The parameter text of one record (header: the terminal's kept RT-MEMU order header, used
 // by RT-MEMU dish records only). Empty optional when the order time cannot be converted.
-std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec,
-                                           const uint8_t* header);
+std::optional<std::string> UploadParamText(uint16_t CmdCode, const uint8_t* rec, const uint8_t* header);
 
 // Seconds after 1980-01-01 00:00:00 as "YYYYMMDDhhnnss"; empty optional for a negative count.
 std::optional<std::string> SecondsToOpTime(int32_t seconds);
@@ -36,8 +34,7 @@ int Get_SendData_FrmDB(TLink& link, TStru_CHGDATA& chg, const TStru_CmdList& cmd
                        const TSaveRecordFn& saveRecord);
 
 // The upload exchange for the first data frame in the link's RecBuffer.
-int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd,
-                     const TSaveRecordFn& saveRecord);
+int Save_Data_FrmPDA(TLink& link, int iPDANo, const TStru_CmdList& cmd, const TSaveRecordFn& saveRecord);
 
 // The RT-MEMU order header a terminal sent last (nothing before its first header frame).
 // Each terminal's dish frames go with its own header only.

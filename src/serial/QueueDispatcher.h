@@ -12,20 +12,20 @@
 namespace qv {
 
 class QueueDispatcher : public ICommDispatcher {
-public:
-    void Post(std::function<void()> call) override;
+ public:
+  void Post(std::function<void()> call) override;
 
-    // Runs the calls queued now; returns how many ran.
-    int RunPending();
-    // Runs posted calls as they come until done() holds or the timeout passes; returns done().
-    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-    // Waits up to timeout for one call and runs it; false if none came.
-    bool RunOne(std::chrono::milliseconds timeout);
+  // Runs the calls queued now; returns how many ran.
+  int RunPending();
+  // Runs posted calls as they come until done() holds or the timeout passes; returns done().
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Waits up to timeout for one call and runs it; false if none came.
+  bool RunOne(std::chrono::milliseconds timeout);
 
-private:
-    std::mutex FMutex;
-    std::condition_variable FCv;
-    std::deque<std::function<void()>> FCalls;
+ private:
+  std::mutex FMutex;
+  std::condition_variable FCv;
+  std::deque<std::function<void()>> FCalls;
 };
 
 }  // namespace qv

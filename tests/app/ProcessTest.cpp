@@ -143,7 +143,8 @@ class TSocketRelay {
   bool Up() {
     listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_un a = Addr(dir_ + "/.s.PGSQL.5432");
-    if (bind(listen_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || listen(listen_, 16) != 0) return false;
+    if (bind(listen_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || listen(listen_, 16) != 0)
+      return false;
     accepter_ = std::thread([this] { Accept(); });
     return true;
   }
@@ -234,7 +235,8 @@ class ServiceProcess : public ::testing::Test {
   }
   void WriteIni(const std::string& port, const std::string& connstring, const std::string& sysSet = "") {
     std::ofstream(home + "/datalink.ini", std::ios::binary)
-        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n" << sysSet << "[CommSet]\r\nCommNo=" << port
+        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n"
+        << sysSet << "[CommSet]\r\nCommNo=" << port
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
   }
@@ -264,7 +266,8 @@ constexpr auto kServe = 20s;  // start-up, the base-station sequence and a first
 constexpr auto kStop = 10s;
 
 bool IsLoginOk(const std::string& l) {
-  return l.rfind("0011\t", 0) == 0 && l.find("登陆") != std::string::npos && l.find("返回OK") != std::string::npos;
+  return l.rfind("0011\t", 0) == 0 && l.find("登陆") != std::string::npos &&
+         l.find("返回OK") != std::string::npos;
 }
 
 TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
@@ -286,7 +289,7 @@ TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
     const std::size_t received = out.find(std::string("quorvex: ") + name + " received, stopping");
     ASSERT_NE(received, std::string::npos) << out;
     EXPECT_NE(out.find("关闭串口成功!", received), std::string::npos) << "the port is closed on the way out\n"
-                                                                   << out;
+                                                                      << out;
     // The day's request log is on disk by the time the program has gone.
     bool logged = false;
     for (const auto& e : fs::directory_iterator(home + "/Log")) logged |= fs::file_size(e.path()) > 0;
@@ -312,7 +315,8 @@ TEST_F(ServiceProcess, LogsKeepPasswordsAndOtherUsersOut) {
 
   std::ifstream in(home + "/Result.txt", std::ios::binary);
   const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(trace.find("pDataStr=\"0001\",\"PDA11\",\"003\",\"***\""), std::string::npos) << trace.substr(0, 2000);
+  EXPECT_NE(trace.find("pDataStr=\"0001\",\"PDA11\",\"003\",\"***\""), std::string::npos)
+      << trace.substr(0, 2000);
   EXPECT_EQ(trace.find("\"123\""), std::string::npos) << "the waiter's password is in the trace";
   std::vector<fs::path> logs{home + "/Result.txt"};
   for (const auto& e : fs::directory_iterator(home + "/Log")) logs.push_back(e.path());
@@ -430,7 +434,7 @@ TEST_F(ServiceProcess, ASecondSignalOfAnotherKindEndsAtOnce) {
   const std::optional<int> rc = svc->WaitExit(kStop);
   ASSERT_TRUE(rc.has_value());
   EXPECT_TRUE(*rc == -SIGINT || *rc == -SIGTERM) << "status " << *rc << ": the second signal was held back\n"
-                                                  << svc->Output();
+                                                 << svc->Output();
   close(master);
 }
 
@@ -447,8 +451,9 @@ TEST_F(ServiceProcess, SettingsNotUnderstoodAreWarnedOnce) {
   svc->Signal(SIGTERM);
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
   const std::string errLog = ErrLog();
-  for (const char* part : {"SYS_SERVER_TYPE=zero is not a number; 1 is used", "ChannelNo=three is not a number; 0 is used",
-                           "line 6 is not understood: this is no setting"}) {
+  for (const char* part :
+       {"SYS_SERVER_TYPE=zero is not a number; 1 is used", "ChannelNo=three is not a number; 0 is used",
+        "line 6 is not understood: this is no setting"}) {
     auto count = [&](const std::string& text) {
       int n = 0;
       for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -477,9 +482,11 @@ TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
   WriteIni(pty, relayed);
   auto svc = StartService(true);
   ASSERT_TRUE(svc->Started());
-  const auto refused =
-      svc->WaitLine([](const std::string& l) { return l.rfind("0011\t登陆\t", 0) == 0 && l.find("返回OK") == std::string::npos; },
-                    kServe);
+  const auto refused = svc->WaitLine(
+      [](const std::string& l) {
+        return l.rfind("0011\t登陆\t", 0) == 0 && l.find("返回OK") == std::string::npos;
+      },
+      kServe);
   ASSERT_TRUE(refused) << "a login is answered, not served, while the database is down\n" << svc->Output();
   EXPECT_NE(svc->Output().find("数据库连接 断开\n"), std::string::npos) << svc->Output();
 

@@ -36,13 +36,13 @@ TEST_F(IniFile, DefaultsWhenMissing) {
 TEST_F(IniFile, NumbersAndBooleans) {
   struct Case {
     const char* value;
-    int asInt;  // default -7
+    int asInt;    // default -7
     bool asBool;  // default true
   };
   const Case cases[] = {
-      {"12", 12, true},   {"-3", -3, true},   {"0", 0, false},    {"1", 1, true},
-      {"2", 2, true},     {"abc", -7, true},  {"12abc", -7, true}, {"", -7, true},
-      {"1.5", -7, true},  {"0x10", -7, true}, {"99999999999", -7, true},
+      {"12", 12, true},  {"-3", -3, true},   {"0", 0, false},           {"1", 1, true},
+      {"2", 2, true},    {"abc", -7, true},  {"12abc", -7, true},       {"", -7, true},
+      {"1.5", -7, true}, {"0x10", -7, true}, {"99999999999", -7, true},
   };
   for (const Case& c : cases) {
     Put("a.ini", std::string("[S]\r\nk=") + c.value + "\r\n");

@@ -8,7 +8,9 @@ namespace {
 
 using Logging = TempHome;
 
-const std::string kStamp = "Time\xA3\xBA" "2024-05-06 07:08:09 -- ";  // "Time：" in GBK
+const std::string kStamp =
+    "Time\xA3\xBA"
+    "2024-05-06 07:08:09 -- ";  // "Time：" in GBK
 
 class LoggingAt : public TempHome {
  protected:
@@ -31,21 +33,22 @@ TEST(LogTime, MidnightLeavesTimeOut) {
       {23, 59, 59, 999, "2024-05-06 23:59:59"},
       {7, 8, 9, 500, "2024-05-06 07:08:09"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(FormatLogDateTime(Local(2024, 5, 6, c.h, c.mi, c.s, c.ms)), c.text);
+  for (const Case& c : cases) EXPECT_EQ(FormatLogDateTime(Local(2024, 5, 6, c.h, c.mi, c.s, c.ms)), c.text);
 }
 
 TEST_F(LoggingAt, ErrLogLineInGbk) {
   WriteErrLog("ListViewToFile except:消息");
   WriteErrLog("second");
-  EXPECT_EQ(Slurp("ResultErr.txt"), kStamp + "ListViewToFile except:\xCF\xFB\xCF\xA2\r\n" +
-                                        kStamp + "second\r\n");
+  EXPECT_EQ(Slurp("ResultErr.txt"),
+            kStamp + "ListViewToFile except:\xCF\xFB\xCF\xA2\r\n" + kStamp + "second\r\n");
 }
 
 TEST_F(LoggingAt, ErrLogAtMidnight) {
   clock.SetWallTime(Local(2024, 5, 7, 0, 0, 0));
   WriteErrLog("m");
-  EXPECT_EQ(Slurp("ResultErr.txt"), "Time\xA3\xBA" "2024-05-07 -- m\r\n");
+  EXPECT_EQ(Slurp("ResultErr.txt"),
+            "Time\xA3\xBA"
+            "2024-05-07 -- m\r\n");
 }
 
 TEST_F(LoggingAt, ResultLogOnlyWhileSwitchedOn) {
@@ -78,8 +81,10 @@ TEST_F(LoggingAt, SizeLimits) {
     Put(c.file, std::string(c.before, 'a'));
     SysSet().writeResult = true;
     SysSet().maxsizeResult = c.maxsizeResult;
-    if (std::string(c.file) == "Result.txt") WriteResultLog("x");
-    else WriteErrLog("x");
+    if (std::string(c.file) == "Result.txt")
+      WriteResultLog("x");
+    else
+      WriteErrLog("x");
     const std::string got = Slurp(c.file);
     EXPECT_EQ(got.size(), (c.emptied ? 0 : c.before) + line.size()) << c.file << " " << c.before;
     EXPECT_EQ(got.substr(got.size() - line.size()), line);
@@ -95,8 +100,12 @@ TEST_F(LoggingAt, CommDayLogCreatesFolderAndRollsOverAtMidnight) {
   clock.SetWallTime(Local(2024, 5, 7, 0, 0, 1));
   WriteCommDayLog("early");
   EXPECT_TRUE(std::filesystem::is_directory(Path("Log")));
-  EXPECT_EQ(Slurp("Log/20240506.txt"), "Time\xA3\xBA" "2024-05-06 23:59:59 -- late\r\n");
-  EXPECT_EQ(Slurp("Log/20240507.txt"), "Time\xA3\xBA" "2024-05-07 00:00:01 -- early\r\n");
+  EXPECT_EQ(Slurp("Log/20240506.txt"),
+            "Time\xA3\xBA"
+            "2024-05-06 23:59:59 -- late\r\n");
+  EXPECT_EQ(Slurp("Log/20240507.txt"),
+            "Time\xA3\xBA"
+            "2024-05-07 00:00:01 -- early\r\n");
 }
 
 TEST_F(LoggingAt, CommDayLogUsesExistingFolderOfAnyCase) {
@@ -120,7 +129,9 @@ TEST_F(LoggingAt, EPosLog) {
   WriteEPosLog("rec1", true);
   WriteEPosLog("记录2", false);
   WriteEPosLog("", false);
-  EXPECT_EQ(Slurp("ePOS.txt"), "rec1\r\n\xBC\xC7\xC2\xBC" "2\r\n");
+  EXPECT_EQ(Slurp("ePOS.txt"),
+            "rec1\r\n\xBC\xC7\xC2\xBC"
+            "2\r\n");
   WriteEPosLog("", true);
   EXPECT_EQ(Slurp("ePOS.txt"), "");
 }
@@ -158,8 +169,8 @@ TEST_F(LoggingAt, LogFilesAreNotWorldReadable) {
 TEST(CommDayLine, Padding) {
   // 机号:12 is 7 bytes + 9 spaces; 命令: plus six Chinese characters is 17 bytes + 3 spaces.
   EXPECT_EQ(FormatCommDayLine(12, "下传菜品信息", 0, "成功"),
-            "机号:12" + std::string(9, ' ') + "命令:下传菜品信息" + std::string(3, ' ') +
-                "返回值:0" + std::string(8, ' ') + "结果:成功");
+            "机号:12" + std::string(9, ' ') + "命令:下传菜品信息" + std::string(3, ' ') + "返回值:0" +
+                std::string(8, ' ') + "结果:成功");
   // Longer pieces stay whole.
   EXPECT_EQ(FormatCommDayLine(1234567890, "一二三四五六七八", -2147483647 - 1, ""),
             "机号:1234567890 命令:一二三四五六七八返回值:-2147483648结果:");

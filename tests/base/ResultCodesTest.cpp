@@ -76,7 +76,7 @@ TEST(iErrToStr, EveryCodeOfTheTable) {
     const char* text;
   } table[] = {
       // No text of their own.
-      {16, "未知错误:16"}, {-1, "未知错误:-1"}, {23, "未知错误:23"}, {50, "未知错误:50"},
+      {16, "未知错误:16"}, {-1, "未知错误:-1"},   {23, "未知错误:23"},   {50, "未知错误:50"},
       {69, "未知错误:69"}, {100, "未知错误:100"}, {115, "未知错误:115"}, {256 + 14, "未知错误:270"},
   };
   for (const auto& row : table) EXPECT_EQ(iErrToStr(row.code), row.text) << row.code;

@@ -91,13 +91,14 @@ TEST_F(Settings, HelpFileAndCommSet) {
 // not find out from a dead line that its port setting never counted.
 TEST_F(Settings, WarningsNameEveryValueNotUnderstood) {
   const struct {
-    const char* ini;  // nullptr: no file
+    const char* ini;                    // nullptr: no file
     std::vector<std::string> warnings;  // a part of each line: lines of the file first, then keys
   } cases[] = {
-      {"[SysSet]\r\nSYS_SERVER_TYPE=0\r\n; a comment\r\n\r\n[CommSet]\r\nCommNo=/dev/ttyUSB0\r\nChannelNo=3\r\n"
+      {"[SysSet]\r\nSYS_SERVER_TYPE=0\r\n; a "
+       "comment\r\n\r\n[CommSet]\r\nCommNo=/dev/ttyUSB0\r\nChannelNo=3\r\n"
        "[ConnectionString]\r\nuport=1\r\nport=1433\r\n",
        {}},
-      {nullptr, {"no datalink.ini in " }},
+      {nullptr, {"no datalink.ini in "}},
       {"", {"no settings in the file; every setting takes its default"}},
       {"[SysSet]\r\n\r\n", {"no settings in the file"}},
       {"[SysSet]\r\nSYS_SERVER_TYPE=zero\r\nmaxsizeResult=10k\r\niMaxLogCount=\r\nWriteCommLog=yes\r\n"

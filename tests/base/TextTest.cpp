@@ -22,12 +22,18 @@ TEST(Text, BadInputBecomesQuestionMark) {
     std::string out;
   };
   const Case cases[] = {
-      {"a\xFF" "b", true, "a?b"},                // invalid UTF-8 byte
-      {"a\xF0\x9F\x98\x80" "b", true, "a?b"},    // valid UTF-8 without a GBK form
-      {"a\xE7\x9B", true, "a?"},                 // truncated UTF-8 at the end
-      {"a\xC5", false, "a?"},                    // truncated GBK at the end
-      {"a\xFF" "b", false, "a?b"},               // not a GBK lead byte
-      {"\x80", false, "€"},                      // the euro sign of code page 936
+      {"a\xFF"
+       "b",
+       true, "a?b"},  // invalid UTF-8 byte
+      {"a\xF0\x9F\x98\x80"
+       "b",
+       true, "a?b"},              // valid UTF-8 without a GBK form
+      {"a\xE7\x9B", true, "a?"},  // truncated UTF-8 at the end
+      {"a\xC5", false, "a?"},     // truncated GBK at the end
+      {"a\xFF"
+       "b",
+       false, "a?b"},        // not a GBK lead byte
+      {"\x80", false, "€"},  // the euro sign of code page 936
       {"\xC5\xCC\xFF", false, "盘?"},
   };
   for (const Case& c : cases) {
@@ -47,11 +53,24 @@ TEST(Text, StrToIntDef) {
     int out;
   };
   const Case cases[] = {
-      {"0", 0},          {"42", 42},        {"+42", 42},          {"-42", -42},
-      {" 42", 42},       {"42 ", -1},       {"", -1},             {"-", -1},
-      {"+", -1},         {"4x2", -1},       {"12abc", -1},        {"1.5", -1},
-      {"$10", -1},       {"0x10", -1},      {"2147483647", 2147483647},
-      {"-2147483648", -2147483647 - 1},     {"2147483648", -1},   {"99999999999999999999", -1},
+      {"0", 0},
+      {"42", 42},
+      {"+42", 42},
+      {"-42", -42},
+      {" 42", 42},
+      {"42 ", -1},
+      {"", -1},
+      {"-", -1},
+      {"+", -1},
+      {"4x2", -1},
+      {"12abc", -1},
+      {"1.5", -1},
+      {"$10", -1},
+      {"0x10", -1},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"2147483648", -1},
+      {"99999999999999999999", -1},
   };
   for (const Case& c : cases) EXPECT_EQ(StrToIntDef(c.in, -1), c.out) << '"' << c.in << '"';
 }

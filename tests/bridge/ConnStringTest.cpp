@@ -16,8 +16,7 @@ const ConnCase kConnCases[] = {
     {"NoFileGivesDefaults", "",
      "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=;Password=;"
      "Data Source="},
-    {"SqlLogin",
-     "[connectionstring]\r\nuserid=sa\r\npassword=p;w\r\nserver=srv\\inst\r\ndbname=shop\r\n",
+    {"SqlLogin", "[connectionstring]\r\nuserid=sa\r\npassword=p;w\r\nserver=srv\\inst\r\ndbname=shop\r\n",
      "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=shop;User ID=sa;"
      "Password=p;w;Data Source=srv\\inst"},
     {"ConnstringOverridesEverythingIncludingNtauth",
@@ -32,8 +31,7 @@ const ConnCase kConnCases[] = {
     {"PortIgnoredWithoutUport", "[connectionstring]\r\nserver=srv\r\nport=1500\r\n",
      "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=;Password=;"
      "Data Source=srv"},
-    {"NtauthLeavesUserOut",
-     "[connectionstring]\r\nntauth=1\r\nuserid=sa\r\npassword=x\r\nserver=srv\r\n",
+    {"NtauthLeavesUserOut", "[connectionstring]\r\nntauth=1\r\nuserid=sa\r\npassword=x\r\nserver=srv\r\n",
      "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
      "Initial Catalog=vqerp;Data Source=srv"},
     {"NtauthWithDefaultPort", "[connectionstring]\r\nntauth=1\r\nuport=1\r\nserver=srv\r\n",

@@ -40,8 +40,8 @@ INSERT INTO sorts VALUES ('01', '凉菜  ', 1), ('02', '热菜', 2);
 )";
 
 std::string Expand(std::string sql) {
-  for (auto [key, value] : {std::pair<std::string, std::string>{"%OUT%", kOut},
-                            {"%OUTNOROWS%", kOutNoRows}}) {
+  for (auto [key, value] :
+       {std::pair<std::string, std::string>{"%OUT%", kOut}, {"%OUTNOROWS%", kOutNoRows}}) {
     for (size_t at; (at = sql.find(key)) != std::string::npos;) sql.replace(at, key.size(), value);
   }
   return sql;
@@ -95,13 +95,12 @@ TEST_F(ExecTest, ReadRunsRowByRowThenReleases) {
   EXPECT_EQ(a.flag, 2);
   EXPECT_EQ(a.text, "\"01\",\"凉菜\"");
   EXPECT_THAT(home.ResultLog(),
-              ElementsAre("iPADNo=5;strKind=W-DEPT", "pDataStr=ignored request",
-                          "newShareDataset(5,WDEPT)", "add to SHARE_DATASET_LIST now",
-                          "add to SHARE_DATASET_LIST complete DateSet.name=SQLProcWDEPT5",
-                          "DataFlag^=-1", "W-DEPT Try Open SQLProc..", "SQLProc Opened",
+              ElementsAre("iPADNo=5;strKind=W-DEPT", "pDataStr=ignored request", "newShareDataset(5,WDEPT)",
+                          "add to SHARE_DATASET_LIST now",
+                          "add to SHARE_DATASET_LIST complete DateSet.name=SQLProcWDEPT5", "DataFlag^=-1",
+                          "W-DEPT Try Open SQLProc..", "SQLProc Opened",
                           "iSQLResult=0 and strResult=", "ORG_DATA_FROM_DB str1Data=\"01\",\"凉菜\"",
-                          "W-DEPT End", "Exec CMD \"W-DEPT\" Result=0",
-                          "Read Data End With iPADNo=5", ""));
+                          "W-DEPT End", "Exec CMD \"W-DEPT\" Result=0", "Read Data End With iPADNo=5", ""));
   // Parameter refresh and the run: the procedure check costs nothing more later.
   EXPECT_EQ(conn.RoundTrips(), 2u);
 
@@ -243,8 +242,8 @@ TEST_F(ExecTest, ProcedureCheckWithoutNameOrList) {
   Connect();
   db::TADOStoredProc unnamed(&dtDbLink().LocalDbLink);
   EXPECT_EQ(dtDbLink().SQL_OBJ_EXISTS(unnamed), RC_PROCCHECK);
-  EXPECT_THAT(home.ErrLog(), ElementsAre("SQL_OBJ_EXISTS qrySplist not active.",
-                                         "SQL_OBJ_EXISTS spName=\"\""));
+  EXPECT_THAT(home.ErrLog(),
+              ElementsAre("SQL_OBJ_EXISTS qrySplist not active.", "SQL_OBJ_EXISTS spName=\"\""));
 }
 
 TEST_F(ExecTest, SweptDatasetGivesEightOnTheNextRow) {
@@ -340,16 +339,14 @@ class UploadTest : public ExecTest {
     Sql(kStock);
     Connect();
   }
-  int Save(const char* cmd, const std::string& bill, const std::string& goods, bool last,
-           int terminal = 21) {
-    return cb_Save_Data_SQLPROC(cmd, terminal, "\"" + bill + "\",\"SUP\",\"" + goods + "\",1,2.00",
-                                result, last);
+  int Save(const char* cmd, const std::string& bill, const std::string& goods, bool last, int terminal = 21) {
+    return cb_Save_Data_SQLPROC(cmd, terminal, "\"" + bill + "\",\"SUP\",\"" + goods + "\",1,2.00", result,
+                                last);
   }
   // "ins:A" / "post:A" per recorded call, in order.
   std::vector<std::string> Calls() {
     std::vector<std::string> out;
-    for (const auto& row : pdb->Sql().Query(
-             "select proc || ':' || (args->>'bill') from calls order by seq"))
+    for (const auto& row : pdb->Sql().Query("select proc || ':' || (args->>'bill') from calls order by seq"))
       out.push_back(row[0]);
     return out;
   }
@@ -392,11 +389,10 @@ TEST_F(UploadTest, LogLinesOfAFinalRecord) {
   EXPECT_THAT(home.ResultLog(),
               ElementsAre("iPADNo=23;strKind=W-PDIN", "pDataStr=\"A\",\"SUP\",\"g1\",1,2.00",
                           "newShareDataset(23,WPDIN)", "add to SHARE_DATASET_LIST now",
-                          "add to SHARE_DATASET_LIST complete DateSet.name=SQLProcWPDIN23",
-                          "SQLProc Exec", "iSQLResult=0 strResult=",
-                          "Exec pda_bat_bill_inf Try Open SQLProc..", "SQLProc Exec cBillNO:A",
-                          "iSQLResult=0 strResult=", "Exec pda_bat_bill_inf End", "W-PDIN End",
-                          "Exec CMD \"W-PDIN\" Result=0", "Save Data End With iPADNo=23", ""));
+                          "add to SHARE_DATASET_LIST complete DateSet.name=SQLProcWPDIN23", "SQLProc Exec",
+                          "iSQLResult=0 strResult=", "Exec pda_bat_bill_inf Try Open SQLProc..",
+                          "SQLProc Exec cBillNO:A", "iSQLResult=0 strResult=", "Exec pda_bat_bill_inf End",
+                          "W-PDIN End", "Exec CMD \"W-PDIN\" Result=0", "Save Data End With iPADNo=23", ""));
   EXPECT_TRUE(home.ErrLog().empty());
 }
 

@@ -40,8 +40,8 @@ struct TOrderingFixture : ::testing::Test {
     const char* names[] = {"宫保鸡丁", "麻婆豆腐", "酸辣汤"};
     for (int i = 0; i < 3; ++i) {
       dish[i] = db->FreshKey("dish", "dish_code", "Y", 5);
-      db->Exec("INSERT INTO dish (dish_code, dish_name, sort_code, unit, price) VALUES (" +
-               Lit(dish[i]) + ", " + Lit(names[i]) + ", 'QXS', '份', 38)");
+      db->Exec("INSERT INTO dish (dish_code, dish_name, sort_code, unit, price) VALUES (" + Lit(dish[i]) +
+               ", " + Lit(names[i]) + ", 'QXS', '份', 38)");
     }
     terminal = TDemoDb::FreshTerminal();
   }
@@ -86,9 +86,9 @@ struct TOrderingFixture : ::testing::Test {
 
 TEST_F(TOrderingFixture, LoginOpenOrderAndReadTheBillBack) {
   TTermSession s(0, terminal, kPsw);
-  s.WrongPassword(kPsw + 1);                    // the poll answer is refused with "ER" 1
-  s.Request(kLogin, LoginPayload("9999"));      // wrong operator password
-  s.Silent();                                   // its "ER"
+  s.WrongPassword(kPsw + 1);                // the poll answer is refused with "ER" 1
+  s.Request(kLogin, LoginPayload("9999"));  // wrong operator password
+  s.Silent();                               // its "ER"
   s.Request(kLogin, LoginPayload("1234"));
   s.AckAll();
   s.Request(kOpenTable, OpenTablePayload());
@@ -205,9 +205,10 @@ TEST_F(TOrderingFixture, ResentFramesDoNotDoubleOrderLines) {
   s.Run();
   EXPECT_TRUE(s.failures.empty()) << s.failures.front();
   EXPECT_EQ(LineCount(), 3);
-  EXPECT_EQ(db->Scalar("SELECT string_agg(rec_no::text, ',' ORDER BY line_no) FROM bill_line WHERE bill_no = " +
-                       Lit(BillNo())),
-            "1,2,3");
+  EXPECT_EQ(
+      db->Scalar("SELECT string_agg(rec_no::text, ',' ORDER BY line_no) FROM bill_line WHERE bill_no = " +
+                 Lit(BillNo())),
+      "1,2,3");
   EXPECT_EQ(db->Scalar("SELECT count(*) FROM order_header WHERE table_no = " + Lit(table)), "1");
   const auto ok = s.PcFrames(CMD_OK);
   ASSERT_EQ(ok.size(), 1u + 4 + 3);
@@ -255,8 +256,14 @@ TEST_F(TOrderingFixture, QuotesAndCommasInAnOrderArriveUnchanged) {
   header.Text(8, 14, "12\",thin");
   s.Request(kOrder, header, 1);
   s.Reply(kOrder, 0,
-          TPayload(57).U8(0, 1).Text(1, 5, "T0001").Text(6, 20, "Pizza 12\",thin").Text(26, 4, "份")
-              .Single(40, 1).Money(48, 4500).U8(55, 1));
+          TPayload(57)
+              .U8(0, 1)
+              .Text(1, 5, "T0001")
+              .Text(6, 20, "Pizza 12\",thin")
+              .Text(26, 4, "份")
+              .Single(40, 1)
+              .Money(48, 4500)
+              .U8(55, 1));
   s.Reply(CMD_END);
   s.Request(kBill, TPayload(8).Text(0, 4, table).Text(4, 4, op));
   s.AckAll();
@@ -280,7 +287,8 @@ TEST_F(TOrderingFixture, QuotesAndCommasInAnOrderArriveUnchanged) {
 // that request nor the link suffers.
 TEST_F(TOrderingFixture, LineBreakBeforeAChineseCharacterKeepsTheLink) {
   TTermSession s(0, terminal, kPsw);
-  s.Request(kOpenTable, TPayload(26).Text(0, 4, table).Text(4, 2, "4").Text(10, 12, "AB\r宴\n席").Text(22, 4, op));
+  s.Request(kOpenTable,
+            TPayload(26).Text(0, 4, table).Text(4, 2, "4").Text(10, 12, "AB\r宴\n席").Text(22, 4, op));
   s.Reply(CMD_END);
   s.Request(kBill, TPayload(8).Text(0, 4, table).Text(4, 4, op));
   s.AckAll();
@@ -301,8 +309,8 @@ TEST_F(TOrderingFixture, UploadFailuresThroughTheCycle) {
     std::string text;  // "" = the code's own text
   };
   const TCase cases[] = {
-      {kOpenTable, {}, TBytes(25, 'A'), RC_BADFORMAT, ""},           // not whole records
-      {kOpenTable, {}, {}, RC_BADFORMAT, ""},                        // no payload
+      {kOpenTable, {}, TBytes(25, 'A'), RC_BADFORMAT, ""},            // not whole records
+      {kOpenTable, {}, {}, RC_BADFORMAT, ""},                         // no payload
       {kOrder, HeaderPayload(-1), Dishes(1, 1), RC_SVC_CONVERT, ""},  // order time before 1980
       {kOpenTable, {}, TPayload(26).Text(0, 4, "Q?!").Text(22, 4, op), RC_DEMO_NOTABLE, "台号不存在:Q?!"},
   };

@@ -70,8 +70,8 @@ TEST_F(PoolTest, SweepRemovesEntriesIdleThirtyWholeSeconds) {
   ASSERT_TRUE(getShareDataset(3, "WDEPT", fresh));
   clock.Advance(15000);
   ASSERT_TRUE(getShareDataset(2, "WDEPT", touched));  // a lookup stamps the entry again
-  clock.Advance(14000);  // old: 30 s, fresh: 29 s, touched: 14 s
-  clock.Advance(999);    // fractions of a second do not count
+  clock.Advance(14000);                               // old: 30 s, fresh: 29 s, touched: 14 s
+  clock.Advance(999);                                 // fractions of a second do not count
   FreeDataSetLink();
   ASSERT_EQ(Count(), 2u);
   EXPECT_EQ(SHARE_DATASET_LIST().Items[0]->getID(), 2);

@@ -48,8 +48,7 @@ class RecordFormatTest : public ::testing::TestWithParam<FormatCase> {};
 TEST_P(RecordFormatTest, ColumnsOrderAndQuoting) {
   const TRecordFormat* f = FindRecordFormat(GetParam().cmd);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(BuildRecordText(*f, [](const char* name) { return std::string(name); }),
-            GetParam().text);
+  EXPECT_EQ(BuildRecordText(*f, [](const char* name) { return std::string(name); }), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RecordFormatTest, ::testing::ValuesIn(kFormatCases));
@@ -66,17 +65,15 @@ TEST(RecordFormat, CommandsWithoutFormat) {
 // Values are trimmed; a quote inside a quoted value is doubled, and a bare value that holds
 // a quote, a comma or a blank is written quoted, so that the row split gives every value back.
 TEST(RecordFormat, ValuesAreTrimmedAndEscapedWhereTheSplitNeedsIt) {
-  const std::map<std::string, std::string> row = {
-      {"cSortCode", " 01\t"}, {"cSortName", "凉菜  "}};
+  const std::map<std::string, std::string> row = {{"cSortCode", " 01\t"}, {"cSortName", "凉菜  "}};
   auto col = [&row](const char* name) { return row.at(name); };
   EXPECT_EQ(BuildRecordText(*FindRecordFormat("W-DEPT"), col), "\"01\",\"凉菜\"");
 
   const std::map<std::string, std::string> plu = {
-      {"cCode", "001"},     {"cSortCode", "   "}, {"cName", "a,\"b"},  {"cUnit", ""},
-      {"fPrice", "12.5"},   {"bGroupFlag", ""},   {"bNowPriceFlag", "0"},
-      {"bRecommendFlag", "1"}, {"bSpecFlag", "0"}, {"cCodeIndex", "x,y"}, {"bDbUnit", "1,2"}};
-  EXPECT_EQ(BuildRecordText(*FindRecordFormat("W-PLU"),
-                            [&plu](const char* name) { return plu.at(name); }),
+      {"cCode", "001"},   {"cSortCode", "   "},  {"cName", "a,\"b"},     {"cUnit", ""},
+      {"fPrice", "12.5"}, {"bGroupFlag", ""},    {"bNowPriceFlag", "0"}, {"bRecommendFlag", "1"},
+      {"bSpecFlag", "0"}, {"cCodeIndex", "x,y"}, {"bDbUnit", "1,2"}};
+  EXPECT_EQ(BuildRecordText(*FindRecordFormat("W-PLU"), [&plu](const char* name) { return plu.at(name); }),
             R"("001","","a,""b","",12.5,,0,1,0,"x,y","1,2")");
 
   const std::map<std::string, std::string> gq = {
@@ -95,13 +92,15 @@ TEST(RecordFormat, MissingColumnThrows) {
 // inside values survive the record text and its split.
 TEST(RowSplit, RecordTextsRoundTrip) {
   const std::map<std::string, std::string> row = {
-      {"iRecNo", "3"},       {"cDishCode", "T\"1"}, {"cDishName", "Pizza 12\",thin"}, {"cUnit", "\""},
-      {"cSpec", "a b, c"},   {"fQty", "1 5"},      {"fDbQty", "0"},   {"fPrice", "45,5"},
-      {"iDishFlag", "\"1\""}, {"iGiftFlag", "0"},  {"iDishState", ""}, {"iTempFlag", "1"}, {"bDbUnit", "0"}};
+      {"iRecNo", "3"},    {"cDishCode", "T\"1"}, {"cDishName", "Pizza 12\",thin"},
+      {"cUnit", "\""},    {"cSpec", "a b, c"},   {"fQty", "1 5"},
+      {"fDbQty", "0"},    {"fPrice", "45,5"},    {"iDishFlag", "\"1\""},
+      {"iGiftFlag", "0"}, {"iDishState", ""},    {"iTempFlag", "1"},
+      {"bDbUnit", "0"}};
   const std::string text =
       BuildRecordText(*FindRecordFormat("RT-BILL"), [&row](const char* name) { return row.at(name); });
-  const std::vector<std::string> expected = {"3", "T\"1", "Pizza 12\",thin", "\"", "a b, c", "1 5", "0",
-                                             "45,5", "\"1\"", "0", "", "1", "0"};
+  const std::vector<std::string> expected = {
+      "3", "T\"1", "Pizza 12\",thin", "\"", "a b, c", "1 5", "0", "45,5", "\"1\"", "0", "", "1", "0"};
   EXPECT_EQ(SplitRowText(text), expected) << text;
 }
 

@@ -15,8 +15,8 @@
 namespace qv::test {
 namespace {
 
-constexpr uint16_t kPdIn = 0xA300, kBatch = 0xA000, kGoods = 0xA500, kBillList = 0xA600,
-                   kBillDetail = 0xA700, kVendors = 0xA800;
+constexpr uint16_t kPdIn = 0xA300, kBatch = 0xA000, kGoods = 0xA500, kBillList = 0xA600, kBillDetail = 0xA700,
+                   kVendors = 0xA800;
 
 std::string Field(const TBytes& b, size_t off, size_t w) {
   std::string s(reinterpret_cast<const char*>(b.data() + off), w);
@@ -41,9 +41,11 @@ TEST(StockSession, TwoDocumentsInOneUploadThenTheQueries) {
   std::string goods[3];
   for (int i = 0; i < 3; ++i) {
     goods[i] = db.FreshKey("goods", "goods_code", "QG", 10);
-    db.Exec("INSERT INTO goods (goods_code, barcode, def_code, goods_name, unit, supplier_code, in_price, "
-            "sale_price, stock_qty) VALUES (" + Lit(goods[i]) + ", '', 'D" + std::to_string(i) +
-            "', '矿泉水" + std::to_string(i) + "', '瓶', " + Lit(supplier) + ", 1.5, 2.8, 10)");
+    db.Exec(
+        "INSERT INTO goods (goods_code, barcode, def_code, goods_name, unit, supplier_code, in_price, "
+        "sale_price, stock_qty) VALUES (" +
+        Lit(goods[i]) + ", '', 'D" + std::to_string(i) + "', '矿泉水" + std::to_string(i) + "', '瓶', " +
+        Lit(supplier) + ", 1.5, 2.8, 10)");
   }
   const std::string batch = db.FreshKey("stock_batch", "batch_no", "B", 12);
   db.Exec("INSERT INTO stock_batch (batch_no, shop_code) VALUES (" + Lit(batch) + ", " + Lit(shop) + ")");
@@ -54,10 +56,18 @@ TEST(StockSession, TwoDocumentsInOneUploadThenTheQueries) {
   TTermSession s(1, terminal);
   SysSet().ShopNO = shop;
   auto rec = [&](const std::string& doc, int g, float qty, int32_t price) {
-    return TPayload(60).Text(0, 12, doc).Text(12, 10, supplier).Text(22, 30, goods[g]).Single(52, qty).Money(56, price);
+    return TPayload(60)
+        .Text(0, 12, doc)
+        .Text(12, 10, supplier)
+        .Text(22, 30, goods[g])
+        .Single(52, qty)
+        .Money(56, price);
   };
   // Frame 1: A, A, B; frame 0: B, B. Document A is posted when B begins, B at the end.
-  s.Request(kPdIn, TPayload().Append(rec(docA, 0, 5, 150)).Append(rec(docA, 1, 2.5f, 1200)).Append(rec(docB, 0, 1, 150)), 1);
+  s.Request(
+      kPdIn,
+      TPayload().Append(rec(docA, 0, 5, 150)).Append(rec(docA, 1, 2.5f, 1200)).Append(rec(docB, 0, 1, 150)),
+      1);
   s.Reply(kPdIn, 0, TPayload().Append(rec(docB, 1, 3, 1200)).Append(rec(docB, 2, 4, 99)));
   s.Reply(CMD_END);
   s.Silent();  // the closing "OK"
@@ -122,7 +132,8 @@ TEST(StockSession, TwoDocumentsInOneUploadThenTheQueries) {
   const TBytes& list = ok[5].payload;
   ASSERT_EQ(list.size(), 4u + 2 * 15);
   EXPECT_EQ(GetU32(list.data()), 2u);
-  EXPECT_EQ((std::set<std::string>{Field(list, 4, 15), Field(list, 19, 15)}), (std::set<std::string>{docA, docB}));
+  EXPECT_EQ((std::set<std::string>{Field(list, 4, 15), Field(list, 19, 15)}),
+            (std::set<std::string>{docA, docB}));
   // R-BILLDETAIL: document B's three lines.
   const TBytes& detail = ok[6].payload;
   ASSERT_EQ(detail.size(), 4u + 3 * 60);
@@ -132,7 +143,8 @@ TEST(StockSession, TwoDocumentsInOneUploadThenTheQueries) {
   for (size_t at = 4; at < detail.size(); at += 60) {
     EXPECT_EQ(Field(detail, at, 12), docB);
     EXPECT_EQ(Field(detail, at + 12, 10), supplier);
-    lines[Field(detail, at + 22, 30)] = {SingleAt(detail, at + 52), static_cast<int32_t>(GetU32(detail.data() + at + 56))};
+    lines[Field(detail, at + 22, 30)] = {SingleAt(detail, at + 52),
+                                         static_cast<int32_t>(GetU32(detail.data() + at + 56))};
   }
   EXPECT_EQ(lines, (std::map<std::string, std::pair<float, int32_t>>{
                        {goods[0], {1.0f, 150}}, {goods[1], {3.0f, 1200}}, {goods[2], {4.0f, 99}}}));

@@ -23,17 +23,20 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 // SQL types as sp_sproc_columns reports them (ODBC 3).
 constexpr int kInt = 4, kVarChar = 12, kWVarChar = -9, kDecimal = 3, kReal = 7, kDateTime = 93;
 
 std::vector<TdsProcParam> OrderDish() {
-  return {{"@RETURN_VALUE", 5, kInt, "int", 10, 4, 0},   {"@iMTNo", 1, kInt, "int", 10, 4, 0},
-          {"@cTableNo", 1, kVarChar, "varchar", 10, 10, 0}, {"@dtOpTime", 1, kDateTime, "datetime", 23, 16, 3},
-          {"@fPrice", 1, kDecimal, "money", 19, 21, 4},   {"@fQty", 1, kReal, "real", 24, 4, 0},
-          {"@nRate", 1, kDecimal, "decimal", 18, 20, 2},  {"@iResult", 2, kInt, "int", 10, 4, 0},
-          {"@strResult", 2, kVarChar, "varchar", 100, 100, 0}};
+  return {
+      {"@RETURN_VALUE", 5, kInt, "int", 10, 4, 0},        {"@iMTNo", 1, kInt, "int", 10, 4, 0},
+      {"@cTableNo", 1, kVarChar, "varchar", 10, 10, 0},   {"@dtOpTime", 1, kDateTime, "datetime", 23, 16, 3},
+      {"@fPrice", 1, kDecimal, "money", 19, 21, 4},       {"@fQty", 1, kReal, "real", 24, 4, 0},
+      {"@nRate", 1, kDecimal, "decimal", 18, 20, 2},      {"@iResult", 2, kInt, "int", 10, 4, 0},
+      {"@strResult", 2, kVarChar, "varchar", 100, 100, 0}};
 }
 
 std::vector<TdsProcParam> BillQuery() {
@@ -43,7 +46,8 @@ std::vector<TdsProcParam> BillQuery() {
 }
 
 // A procedure's answer: its rows (when given), then the status and the two outputs.
-TdsReply ProcReply(const std::vector<TdsReply::Column>& cols, const std::vector<std::vector<std::optional<std::string>>>& rows,
+TdsReply ProcReply(const std::vector<TdsReply::Column>& cols,
+                   const std::vector<std::vector<std::optional<std::string>>>& rows,
                    const std::string& iResult, const std::optional<std::string>& strResult,
                    TdsType strType = TdsType::VarChar(100)) {
   TdsReply r;
@@ -52,7 +56,9 @@ TdsReply ProcReply(const std::vector<TdsReply::Column>& cols, const std::vector<
     for (const auto& row : rows) r.Row(row);
     r.Done(0xFF, 0x11, rows.size());
   }
-  r.ReturnStatus(0).ReturnValue(1, "@iResult", TdsType::Int(), iResult).ReturnValue(2, "@strResult", strType, strResult);
+  r.ReturnStatus(0)
+      .ReturnValue(1, "@iResult", TdsType::Int(), iResult)
+      .ReturnValue(2, "@strResult", strType, strResult);
   r.Done(0xFE, 0, 0);
   return r;
 }
@@ -137,7 +143,8 @@ TEST_F(FreeTds, DateParametersArriveAsTheSameInstant) {
 TEST_F(FreeTds, ImpossibleDateFailsTheRequestClearlyAndSendsNothing) {
   TADOConnection c(srv.OdbcString());
   c.Open();
-  for (const char* text : {"2024-13-01", "2023-02-29", "20241301000000", "2024010212", "2024-01-02 24:00", "12.5"}) {
+  for (const char* text :
+       {"2024-13-01", "2023-02-29", "20241301000000", "2024010212", "2024-01-02 24:00", "12.5"}) {
     SCOPED_TRACE(text);
     const size_t before = srv.Requests().size();
     try {
@@ -223,7 +230,8 @@ TEST_F(FreeTds, ChineseTextBothWays) {
   // varchar goes in the server's code page (GB18030 for Chinese_PRC), nvarchar in UTF-16
   EXPECT_EQ(rpc->Params[1].Type.Code, kTdsBigVarChar);
   const std::string gbk = Utf8ToGb("大厅01");
-  EXPECT_EQ(rpc->Params[1].Raw, std::optional<std::vector<uint8_t>>(std::vector<uint8_t>(gbk.begin(), gbk.end())));
+  EXPECT_EQ(rpc->Params[1].Raw,
+            std::optional<std::vector<uint8_t>>(std::vector<uint8_t>(gbk.begin(), gbk.end())));
   EXPECT_EQ(rpc->Params[2].Type.Code, kTdsNVarChar);
   EXPECT_EQ(rpc->Params[2].Text(), "张三");
   ASSERT_TRUE(sp.Active());
@@ -268,9 +276,13 @@ TEST_F(FreeTds, ErrorAfterTheRowsKeepsTheRowsAndIsLogged) {
   srv.SetHandler([](const TdsRequest& q) {
     TdsReply r;
     if (q.What == TdsRequest::Attention) return TdsAction::Answer(r.Done(0xFD, 0x20));
-    r.Columns({{"iRecNo", TdsType::Int()}, {"fQty", TdsType::Float(4)}}).Row({"1", "0.1"}).Row({"2", "1234567.9"});
+    r.Columns({{"iRecNo", TdsType::Int()}, {"fQty", TdsType::Float(4)}})
+        .Row({"1", "0.1"})
+        .Row({"2", "1234567.9"});
     r.Done(0xFF, 0x11, 2).Error(50000, 16, "库存不足").Done(0xFF, 0x03, 0);
-    r.ReturnStatus(0).ReturnValue(1, "@iResult", TdsType::Int(), "3").ReturnValue(2, "@strResult", TdsType::VarChar(20), "库存不足");
+    r.ReturnStatus(0)
+        .ReturnValue(1, "@iResult", TdsType::Int(), "3")
+        .ReturnValue(2, "@strResult", TdsType::VarChar(20), "库存不足");
     r.Done(0xFE, 0, 0);
     return TdsAction::Answer(r);
   });
@@ -484,8 +496,8 @@ TEST_F(FreeTds, UnansweredCancelIsALostLinkFiveSecondsAfterIt) {
   bool cancelled = false;
   for (const auto& r : srv.Requests()) cancelled = cancelled || r.What == TdsRequest::Attention;
   EXPECT_TRUE(cancelled) << "the driver sent no cancel";
-  std::printf("unanswered cancel: request failed after %.2f s (command time-out %d s, driver alone: %d s)\n", took,
-              timeout, 2 * timeout);
+  std::printf("unanswered cancel: request failed after %.2f s (command time-out %d s, driver alone: %d s)\n",
+              took, timeout, 2 * timeout);
   EXPECT_GE(took, timeout + 4.5);
   EXPECT_LE(took, timeout + 5.9);
   EXPECT_FALSE(c.Connected());
@@ -564,13 +576,15 @@ class BrowserStub {
 
 std::string InstanceString(const std::string& host, const char* instance) {
   return "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;Password=secret;"
-         "Data Source=" + host + "\\" + instance;
+         "Data Source=" +
+         host + "\\" + instance;
 }
 
 TEST(FreeTdsInstance, PortIsLookedUpOnceAndKept) {
   TdsResponder srv("127.0.0.2");
-  BrowserStub browser("127.0.0.2", "ServerName;SHOP;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;" +
-                                       std::to_string(srv.Port()) + ";;");
+  BrowserStub browser("127.0.0.2",
+                      "ServerName;SHOP;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;" +
+                          std::to_string(srv.Port()) + ";;");
   ASSERT_TRUE(browser.Bound()) << "UDP 127.0.0.2:1434 is taken";
   TADOConnection c(InstanceString("127.0.0.2", "SQLEXPRESS"));
   c.Open();
@@ -586,8 +600,9 @@ TEST(FreeTdsInstance, PortIsLookedUpOnceAndKept) {
 
 TEST(FreeTdsInstance, FailuresAreQuickAndSayWhatToDo) {
   BrowserStub silent("127.0.0.4", "");
-  BrowserStub noTcp("127.0.0.5", "ServerName;SHOP;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;np;"
-                                 "\\\\SHOP\\pipe\\MSSQL$SQLEXPRESS\\sql\\query;;");
+  BrowserStub noTcp("127.0.0.5",
+                    "ServerName;SHOP;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;np;"
+                    "\\\\SHOP\\pipe\\MSSQL$SQLEXPRESS\\sql\\query;;");
   ASSERT_TRUE(silent.Bound() && noTcp.Bound()) << "UDP port 1434 on 127.0.0.4/5 is taken";
   const struct {
     const char* host;

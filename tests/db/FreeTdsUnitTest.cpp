@@ -15,16 +15,12 @@ TEST(FreeTdsText, ConnectionStringAsFreeTdsReadsIt) {
     std::string value;
     std::string written;
   } cases[] = {
-      {"secret", "PWD=secret;"},
-      {"a}}b", "PWD=a}}b;"},     // read up to ';': no quoting needed, braces as they are
-      {"a}b=c", "PWD=a}b=c;"},
-      {"a;b}c", "PWD={a;b}c};"},  // braced, the '}' not doubled (FreeTDS would keep both)
-      {"ab}", "PWD=ab};"},
-      {"x;y}", "PWD={x;y}};"},    // ends at the '}' that ';' follows
-      {"{x", "PWD={{x};"},
-      {" x ", "PWD={ x };"},
-      {"收银员", "PWD=收银员;"},
-      {"", "PWD=;"},
+      {"secret", "PWD=secret;"}, {"a}}b", "PWD=a}}b;"},  // read up to ';': no quoting needed, braces as they
+                                                         // are
+      {"a}b=c", "PWD=a}b=c;"},   {"a;b}c", "PWD={a;b}c};"},  // braced, the '}' not doubled (FreeTDS would
+                                                             // keep both)
+      {"ab}", "PWD=ab};"},       {"x;y}", "PWD={x;y}};"},    // ends at the '}' that ';' follows
+      {"{x", "PWD={{x};"},       {" x ", "PWD={ x };"},     {"收银员", "PWD=收银员;"}, {"", "PWD=;"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.value);
@@ -43,8 +39,8 @@ TEST(FreeTdsText, ConnectionStringAsFreeTdsReadsIt) {
 std::string Show(const std::optional<TTimestamp>& t) {
   if (!t) return "-";
   char b[64];
-  snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%09u", t->Year, t->Month, t->Day, t->Hour, t->Minute, t->Second,
-           t->Nanos);
+  snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%09u", t->Year, t->Month, t->Day, t->Hour, t->Minute,
+           t->Second, t->Nanos);
   return b;
 }
 
@@ -96,10 +92,12 @@ TEST(FreeTdsText, ExponentNumbersBecomePlainDecimals) {
     const char* text;
     const char* plain;  // "-": no number
   } cases[] = {
-      {"1e3", "1000"},          {"1E3", "1000"},   {"-1.5E-7", "-0.00000015"}, {"+2.5e1", "25"},
-      {"1.23e1", "12.3"},       {".5e1", "5"},     {"5e-1", "0.5"},            {"0e5", "0"},
-      {"-0e0", "0"},            {"12.50", "12.50"}, {"12", "12"},              {" 7 ", "7"},
-      {"abc", "-"},             {"1e", "-"},       {"1e3x", "-"},              {"1e999", "-"},
+      {"1e3", "1000"},    {"1E3", "1000"},    {"-1.5E-7", "-0.00000015"},
+      {"+2.5e1", "25"},   {"1.23e1", "12.3"}, {".5e1", "5"},
+      {"5e-1", "0.5"},    {"0e5", "0"},       {"-0e0", "0"},
+      {"12.50", "12.50"}, {"12", "12"},       {" 7 ", "7"},
+      {"abc", "-"},       {"1e", "-"},        {"1e3x", "-"},
+      {"1e999", "-"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.text);
@@ -111,8 +109,14 @@ TEST(FreeTdsText, SingleValuesShowTheirShortestDigits) {
   const struct {
     float value;
     const char* text;
-  } cases[] = {{0.1f, "0.1"},         {1234567.9f, "1234567.9"}, {16777216.f, "16777216"}, {-2.5f, "-2.5"},
-               {1.0f / 3, "0.33333334"}, {1e20f, "1E20"},       {0.0f, "0"},             {1e-6f, "1E-6"}};
+  } cases[] = {{0.1f, "0.1"},
+               {1234567.9f, "1234567.9"},
+               {16777216.f, "16777216"},
+               {-2.5f, "-2.5"},
+               {1.0f / 3, "0.33333334"},
+               {1e20f, "1E20"},
+               {0.0f, "0"},
+               {1e-6f, "1E-6"}};
   for (const auto& k : cases) {
     SCOPED_TRACE(k.text);
     EXPECT_EQ(FormatSingle(k.value), k.text);
@@ -120,7 +124,8 @@ TEST(FreeTdsText, SingleValuesShowTheirShortestDigits) {
 }
 
 TEST(FreeTdsText, BrowserAnswers) {
-  const std::string one = "ServerName;SHOP;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;1433;;";
+  const std::string one =
+      "ServerName;SHOP;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;1433;;";
   EXPECT_EQ(InstancePortFromAnswer(one, "sqlexpress"), 1433);
   EXPECT_EQ(InstancePortFromAnswer(one, "OTHER"), -1);
   EXPECT_EQ(InstancePortFromAnswer("ServerName;SHOP;InstanceName;A;IsClustered;No;Version;15.0;tcp;1500;;"

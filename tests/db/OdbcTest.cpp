@@ -60,9 +60,11 @@ void ExpectFastCleanFailure(const std::string& connStr, int timeout) {
 
 TEST(Odbc, ClosedPortFailsFastAndCleanly) {
   int port = UnusedPort();
-  ExpectFastCleanFailure("Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;"
-                         "Password=x;Data Source=127.0.0.1," + std::to_string(port),
-                         3);
+  ExpectFastCleanFailure(
+      "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;"
+      "Password=x;Data Source=127.0.0.1," +
+          std::to_string(port),
+      3);
 }
 
 TEST(Odbc, ClosedPortThroughADriverString) {
@@ -114,8 +116,9 @@ TEST(Odbc, BackendMechanicsThroughPsqlOdbc) {
   }
   EXPECT_EQ(c.Backend(), TBackend::ODBC);
   std::string fn = "qvodbc" + std::to_string(getpid());
-  c.Execute("create function public." + fn +
-            "(a integer, b varchar, out r integer, out s varchar) language sql as $$ select a * 2, b || '!' $$");
+  c.Execute(
+      "create function public." + fn +
+      "(a integer, b varchar, out r integer, out s varchar) language sql as $$ select a * 2, b || '!' $$");
   struct Drop {
     TADOConnection& c;
     std::string fn;
@@ -128,8 +131,9 @@ TEST(Odbc, BackendMechanicsThroughPsqlOdbc) {
   } drop{c, fn};
 
   TADOQuery q(&c);
-  q.SetSQL("select 12.50::numeric(10,2) as f, 'ab'::char(4) as c, null::int as n, 0.1::float8 as d, "
-           "'凉菜'::text as z, '2024-01-02 03:04:05.250'::timestamp as t, g from generate_series(1, 300) g");
+  q.SetSQL(
+      "select 12.50::numeric(10,2) as f, 'ab'::char(4) as c, null::int as n, 0.1::float8 as d, "
+      "'凉菜'::text as z, '2024-01-02 03:04:05.250'::timestamp as t, g from generate_series(1, 300) g");
   c.ResetRoundTrips();
   q.Open();
   EXPECT_EQ(c.RoundTrips(), 1u);
@@ -147,7 +151,8 @@ TEST(Odbc, BackendMechanicsThroughPsqlOdbc) {
   ASSERT_TRUE(sp.Parameters().Refresh());
   ASSERT_EQ(sp.Parameters().Count(), 4);
   EXPECT_EQ(sp.Parameters()[0].DataType(), TFieldType::ftInteger);
-  EXPECT_EQ(sp.Parameters()[2].Direction(), TParameterDirection::pdOutput);  // SQL Server reports INPUT_OUTPUT
+  EXPECT_EQ(sp.Parameters()[2].Direction(),
+            TParameterDirection::pdOutput);  // SQL Server reports INPUT_OUTPUT
   sp.ParamByName("a").SetString("21");
   EXPECT_THROW(sp.ParamByName("a").SetString("x"), EDatabaseError);
   sp.ParamByName("b").SetString("凉菜");

@@ -41,8 +41,8 @@ class Pg : public ::testing::Test {
   // Creates public."<tag>_<name>"(args) with the body; returns the full name.
   std::string Proc(const std::string& name, const std::string& args, const std::string& body) {
     std::string full = tag_ + "_" + name;
-    conn_.Execute("create procedure public.\"" + full + "\"(" + args + ") language plpgsql as $q$ begin " + body +
-                  " end $q$");
+    conn_.Execute("create procedure public.\"" + full + "\"(" + args + ") language plpgsql as $q$ begin " +
+                  body + " end $q$");
     procs_.push_back(full);
     return full;
   }
@@ -53,7 +53,8 @@ class Pg : public ::testing::Test {
   TADOConnection conn_;
 };
 
-const char* kStd = R"("@iMTNo" integer, "@cTableNo" varchar, INOUT "@iResult" integer, INOUT "@strResult" varchar)";
+const char* kStd =
+    R"("@iMTNo" integer, "@cTableNo" varchar, INOUT "@iResult" integer, INOUT "@strResult" varchar)";
 
 TEST_F(Pg, ConnectAndBadConnect) {
   EXPECT_TRUE(conn_.Connected());
@@ -104,7 +105,8 @@ TEST_F(Pg, QueryCursorAndLocate) {
   EXPECT_EQ(q.FieldCount(), 2);
   EXPECT_EQ(q.Fields(1).FieldName(), "Name");
   std::vector<std::string> seen;
-  for (q.First(); !q.Eof(); q.Next()) seen.push_back(q.FieldByName("ID").AsString() + ":" + q.FieldByName("name").AsString());
+  for (q.First(); !q.Eof(); q.Next())
+    seen.push_back(q.FieldByName("ID").AsString() + ":" + q.FieldByName("name").AsString());
   EXPECT_EQ(seen, (std::vector<std::string>{"1:a", "2:b", "3:"}));
   EXPECT_THROW(q.FieldByName("id").AsString(), EDatabaseError);  // past the end
   q.First();
@@ -192,8 +194,9 @@ TEST_F(Pg, ProcListAndLinkCheck) {
 }
 
 TEST_F(Pg, RefreshReadsTheDeclaration) {
-  std::string name = Proc("Get", std::string(kStd) + R"(, "@fQty" numeric, "@bFlag" boolean, INOUT "@rs" refcursor)",
-                          R"(open "@rs" for select 1 as a;)");
+  std::string name =
+      Proc("Get", std::string(kStd) + R"(, "@fQty" numeric, "@bFlag" boolean, INOUT "@rs" refcursor)",
+           R"(open "@rs" for select 1 as a;)");
   TADOStoredProc sp(&conn_);
   sp.SetName("SQLProcRTBILL1");
   sp.SetLockType(TLockType::ltReadOnly);
@@ -378,8 +381,9 @@ TEST_F(Pg, OpenFetchesEveryRowInOneRoundTrip) {
 
 TEST_F(Pg, OpenWithoutAResultSetKeepsTheWork) {
   conn_.Execute("create table " + T("log") + " (v int)");
-  std::string name = Proc("Early", std::string(kStd) + R"(, INOUT "@rs" refcursor)",
-                          "insert into " + T("log") + R"( values ("@iMTNo"); "@iResult" := 3; "@strResult" := '无此桌台';)");
+  std::string name =
+      Proc("Early", std::string(kStd) + R"(, INOUT "@rs" refcursor)",
+           "insert into " + T("log") + R"( values ("@iMTNo"); "@iResult" := 3; "@strResult" := '无此桌台';)");
   TADOStoredProc sp(&conn_);
   sp.SetProcedureName(name);
   ASSERT_TRUE(sp.Parameters().Refresh());
@@ -407,9 +411,11 @@ TEST_F(Pg, ACursorOfAnotherName) {
 
 TEST_F(Pg, ExecProcWritesAndAProcedureErrorIsClean) {
   conn_.Execute("create table " + T("bill") + " (no varchar(10), qty numeric)");
-  std::string name = Proc("Ins", R"("@cBillNO" varchar, "@fQty" numeric, INOUT "@iResult" integer, INOUT "@strResult" varchar)",
-                          R"(if "@fQty" < 0 then raise exception 'negative quantity %', "@fQty"; end if;
-                             insert into )" + T("bill") + R"( values ("@cBillNO", "@fQty");
+  std::string name = Proc(
+      "Ins", R"("@cBillNO" varchar, "@fQty" numeric, INOUT "@iResult" integer, INOUT "@strResult" varchar)",
+      R"(if "@fQty" < 0 then raise exception 'negative quantity %', "@fQty"; end if;
+                             insert into )" +
+          T("bill") + R"( values ("@cBillNO", "@fQty");
                              "@iResult" := 0; "@strResult" := 'saved';)");
   TADOStoredProc sp(&conn_);
   sp.SetProcedureName(name);
@@ -473,7 +479,8 @@ TEST_F(Pg, AsStringRendering) {
       {"'\\x0aff'::bytea", "0aff"},
   };
   std::string sql = "select ";
-  for (size_t i = 0; i < std::size(cases); ++i) sql += (i ? ", " : "") + std::string(cases[i].expr) + " as c" + std::to_string(i);
+  for (size_t i = 0; i < std::size(cases); ++i)
+    sql += (i ? ", " : "") + std::string(cases[i].expr) + " as c" + std::to_string(i);
   TADOQuery q(&conn_);
   q.SetSQL(sql);
   q.Open();
@@ -489,8 +496,9 @@ TEST_F(Pg, AsStringRendering) {
   EXPECT_EQ(q.FieldByName("c20").DataType(), TFieldType::ftBoolean);
 
   // the same through a procedure's result set, and its outputs
-  std::string name = Proc("Render", R"(INOUT "@fOut" numeric, INOUT "@rs" refcursor)",
-                          R"("@fOut" := 12.50; open "@rs" for select 12.50::numeric(10,2) as f, 'ab'::char(4) as c,
+  std::string name =
+      Proc("Render", R"(INOUT "@fOut" numeric, INOUT "@rs" refcursor)",
+           R"("@fOut" := 12.50; open "@rs" for select 12.50::numeric(10,2) as f, 'ab'::char(4) as c,
                              null::varchar as n;)");
   TADOStoredProc sp(&conn_);
   sp.SetProcedureName(name);
@@ -502,7 +510,8 @@ TEST_F(Pg, AsStringRendering) {
 }
 
 TEST_F(Pg, FixedLengthTextKeepsItsLength) {
-  std::string name = Proc("Fixed", R"("@cCode" char(5), INOUT "@strResult" varchar)", R"("@strResult" := "@cCode";)");
+  std::string name =
+      Proc("Fixed", R"("@cCode" char(5), INOUT "@strResult" varchar)", R"("@strResult" := "@cCode";)");
   TADOStoredProc sp(&conn_);
   sp.SetProcedureName(name);
   ASSERT_TRUE(sp.Parameters().Refresh());

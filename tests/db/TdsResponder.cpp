@@ -34,7 +34,9 @@ std::string Convert(const std::string& s, const char* to, const char* from) {
 std::string Utf16ToUtf8(const uint8_t* p, size_t bytes) {
   return Convert(std::string(reinterpret_cast<const char*>(p), bytes), "UTF-8", "UTF-16LE");
 }
-std::string Utf8ToUtf16(const std::string& s) { return Convert(s, "UTF-16LE", "UTF-8"); }
+std::string Utf8ToUtf16(const std::string& s) {
+  return Convert(s, "UTF-16LE", "UTF-8");
+}
 
 void Put(Bytes& b, const void* p, size_t n) {
   const auto* c = static_cast<const uint8_t*>(p);
@@ -42,7 +44,8 @@ void Put(Bytes& b, const void* p, size_t n) {
 }
 template <class T>
 void PutLe(Bytes& b, T v) {
-  for (size_t i = 0; i < sizeof(T); ++i) b.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
+  for (size_t i = 0; i < sizeof(T); ++i)
+    b.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
 }
 void PutBVarChar(Bytes& b, const std::string& utf8) {  // 1-byte length in characters, UTF-16
   std::string w = Utf8ToUtf16(utf8);
@@ -127,16 +130,32 @@ __int128 ScaledDecimal(const std::string& t, int scale) {
 
 bool FixedType(uint8_t c, uint32_t& len) {
   switch (c) {
-    case kTdsInt1: case kTdsBit: len = 1; return true;
-    case kTdsInt2: len = 2; return true;
-    case kTdsInt4: case kTdsDateTime4: case kTdsFlt4: case kTdsMoney4: len = 4; return true;
-    case kTdsMoney: case kTdsDateTime: case kTdsFlt8: case kTdsInt8: len = 8; return true;
-    default: return false;
+    case kTdsInt1:
+    case kTdsBit:
+      len = 1;
+      return true;
+    case kTdsInt2:
+      len = 2;
+      return true;
+    case kTdsInt4:
+    case kTdsDateTime4:
+    case kTdsFlt4:
+    case kTdsMoney4:
+      len = 4;
+      return true;
+    case kTdsMoney:
+    case kTdsDateTime:
+    case kTdsFlt8:
+    case kTdsInt8:
+      len = 8;
+      return true;
+    default:
+      return false;
   }
 }
 bool ShortLenType(uint8_t c) {  // maximum length in 2 bytes
-  return c == kTdsBigVarChar || c == kTdsBigChar || c == kTdsNVarChar || c == kTdsNChar || c == kTdsBigVarBin ||
-         c == kTdsBigBinary;
+  return c == kTdsBigVarChar || c == kTdsBigChar || c == kTdsNVarChar || c == kTdsNChar ||
+         c == kTdsBigVarBin || c == kTdsBigBinary;
 }
 bool HasCollation(uint8_t c) {
   return c == kTdsBigVarChar || c == kTdsBigChar || c == kTdsNVarChar || c == kTdsNChar;
@@ -164,9 +183,10 @@ void PutTypeInfo(Bytes& b, const TdsType& t) {
 void PutValue(Bytes& b, const TdsType& t, const std::optional<std::string>& v) {
   if (ShortLenType(t.Code)) {
     std::string data;
-    if (v) data = t.Code == kTdsNVarChar || t.Code == kTdsNChar ? Utf8ToUtf16(*v)
-                  : HasCollation(t.Code)                       ? Utf8ToGb(*v)
-                                                               : *v;
+    if (v)
+      data = t.Code == kTdsNVarChar || t.Code == kTdsNChar ? Utf8ToUtf16(*v)
+             : HasCollation(t.Code)                        ? Utf8ToGb(*v)
+                                                           : *v;
     if (t.MaxLen == 0xFFFF) {  // sent in chunks
       if (!v) {
         PutLe<uint64_t>(b, ~0ull);
@@ -263,10 +283,17 @@ void SendPackets(int fd, uint8_t type, const Bytes& payload) {
   do {
     size_t n = std::min(kMax, payload.size() - off);
     bool last = off + n == payload.size();
-    uint8_t h[8] = {type, static_cast<uint8_t>(last ? 1 : 0), static_cast<uint8_t>((n + 8) >> 8),
-                    static_cast<uint8_t>(n + 8), 0, 0, 1, 0};
+    uint8_t h[8] = {type,
+                    static_cast<uint8_t>(last ? 1 : 0),
+                    static_cast<uint8_t>((n + 8) >> 8),
+                    static_cast<uint8_t>(n + 8),
+                    0,
+                    0,
+                    1,
+                    0};
     Bytes pkt(h, h + 8);
-    pkt.insert(pkt.end(), payload.begin() + static_cast<long>(off), payload.begin() + static_cast<long>(off + n));
+    pkt.insert(pkt.end(), payload.begin() + static_cast<long>(off),
+               payload.begin() + static_cast<long>(off + n));
     send(fd, pkt.data(), pkt.size(), MSG_NOSIGNAL);
     off += n;
   } while (off < payload.size());
@@ -345,37 +372,90 @@ TdsParam ReadParam(Reader& r) {
 
 }  // namespace
 
-std::string Utf8ToGb(const std::string& s) { return Convert(s, "GB18030", "UTF-8"); }
-std::string GbToUtf8(const std::string& s) { return Convert(s, "UTF-8", "GB18030"); }
+std::string Utf8ToGb(const std::string& s) {
+  return Convert(s, "GB18030", "UTF-8");
+}
+std::string GbToUtf8(const std::string& s) {
+  return Convert(s, "UTF-8", "GB18030");
+}
 
 std::string TdsType::Name() const {
   const char* n = "type";
   switch (Code) {
-    case kTdsIntN: n = "intn"; break;
-    case kTdsInt1: n = "tinyint"; break;
-    case kTdsInt2: n = "smallint"; break;
-    case kTdsInt4: n = "int"; break;
-    case kTdsInt8: n = "bigint"; break;
-    case kTdsBit: n = "bit"; break;
-    case kTdsBitN: n = "bitn"; break;
-    case kTdsFltN: n = "fltn"; break;
-    case kTdsFlt8: n = "float"; break;
-    case kTdsFlt4: n = "real"; break;
-    case kTdsMoneyN: n = "moneyn"; break;
-    case kTdsMoney: n = "money"; break;
-    case kTdsDateTimeN: n = "datetimen"; break;
-    case kTdsDateTime: n = "datetime"; break;
-    case kTdsDateN: n = "daten"; break;
-    case kTdsTimeN: n = "timen"; break;
-    case kTdsDateTime2N: n = "datetime2n"; break;
-    case kTdsDecimalN: n = "decimaln"; break;
-    case kTdsNumericN: n = "numericn"; break;
-    case kTdsBigVarChar: n = "bigvarchar"; break;
-    case kTdsBigChar: n = "bigchar"; break;
-    case kTdsNVarChar: n = "nvarchar"; break;
-    case kTdsNChar: n = "nchar"; break;
-    case kTdsBigVarBin: n = "bigvarbinary"; break;
-    default: return "type0x" + std::to_string(Code);
+    case kTdsIntN:
+      n = "intn";
+      break;
+    case kTdsInt1:
+      n = "tinyint";
+      break;
+    case kTdsInt2:
+      n = "smallint";
+      break;
+    case kTdsInt4:
+      n = "int";
+      break;
+    case kTdsInt8:
+      n = "bigint";
+      break;
+    case kTdsBit:
+      n = "bit";
+      break;
+    case kTdsBitN:
+      n = "bitn";
+      break;
+    case kTdsFltN:
+      n = "fltn";
+      break;
+    case kTdsFlt8:
+      n = "float";
+      break;
+    case kTdsFlt4:
+      n = "real";
+      break;
+    case kTdsMoneyN:
+      n = "moneyn";
+      break;
+    case kTdsMoney:
+      n = "money";
+      break;
+    case kTdsDateTimeN:
+      n = "datetimen";
+      break;
+    case kTdsDateTime:
+      n = "datetime";
+      break;
+    case kTdsDateN:
+      n = "daten";
+      break;
+    case kTdsTimeN:
+      n = "timen";
+      break;
+    case kTdsDateTime2N:
+      n = "datetime2n";
+      break;
+    case kTdsDecimalN:
+      n = "decimaln";
+      break;
+    case kTdsNumericN:
+      n = "numericn";
+      break;
+    case kTdsBigVarChar:
+      n = "bigvarchar";
+      break;
+    case kTdsBigChar:
+      n = "bigchar";
+      break;
+    case kTdsNVarChar:
+      n = "nvarchar";
+      break;
+    case kTdsNChar:
+      n = "nchar";
+      break;
+    case kTdsBigVarBin:
+      n = "bigvarbinary";
+      break;
+    default:
+      return "type0x" + std::to_string(Code);
   }
   if (Code == kTdsDecimalN || Code == kTdsNumericN)
     return std::string(n) + "(" + std::to_string(Precision) + "," + std::to_string(Scale) + ")";
@@ -390,12 +470,20 @@ std::string TdsParam::Text() const {
   const Bytes& v = *Raw;
   const uint8_t* p = v.data();
   switch (Type.Code) {
-    case kTdsIntN: case kTdsInt1: case kTdsInt2: case kTdsInt4: case kTdsInt8: case kTdsBit: case kTdsBitN: {
+    case kTdsIntN:
+    case kTdsInt1:
+    case kTdsInt2:
+    case kTdsInt4:
+    case kTdsInt8:
+    case kTdsBit:
+    case kTdsBitN: {
       uint64_t u = Le(p, v.size());
       if (v.size() < 8 && v.size() > 1 && (u >> (8 * v.size() - 1)) & 1) u |= ~0ull << (8 * v.size());
       return v.size() == 1 ? std::to_string(u) : std::to_string(static_cast<int64_t>(u));
     }
-    case kTdsFltN: case kTdsFlt8: case kTdsFlt4: {
+    case kTdsFltN:
+    case kTdsFlt8:
+    case kTdsFlt4: {
       char buf[64];
       if (v.size() == 4) {
         float f;
@@ -408,26 +496,33 @@ std::string TdsParam::Text() const {
       }
       return buf;
     }
-    case kTdsMoneyN: case kTdsMoney: case kTdsMoney4: {
+    case kTdsMoneyN:
+    case kTdsMoney:
+    case kTdsMoney4: {
       int64_t m = v.size() == 4 ? static_cast<int32_t>(Le(p, 4))
                                 : static_cast<int64_t>((Le(p, 4) << 32) | Le(p + 4, 4));
       return DecimalText(static_cast<unsigned __int128>(m < 0 ? -m : m), m < 0, 4);
     }
-    case kTdsDecimalN: case kTdsNumericN: {
+    case kTdsDecimalN:
+    case kTdsNumericN: {
       unsigned __int128 mag = 0;
       for (size_t i = v.size(); i > 1; --i) mag = (mag << 8) | p[i - 1];
       return DecimalText(mag, p[0] == 0, Type.Scale);
     }
-    case kTdsDateTimeN: case kTdsDateTime: {
+    case kTdsDateTimeN:
+    case kTdsDateTime: {
       if (v.size() == 4) {  // smalldatetime
-        return DateText(kEpoch1900 + static_cast<int64_t>(Le(p, 2)), static_cast<int64_t>(Le(p + 2, 2)) * 60000);
+        return DateText(kEpoch1900 + static_cast<int64_t>(Le(p, 2)),
+                        static_cast<int64_t>(Le(p + 2, 2)) * 60000);
       }
       int32_t days = static_cast<int32_t>(Le(p, 4));
       int64_t ticks = static_cast<int64_t>(Le(p + 4, 4));
       return DateText(kEpoch1900 + days, (ticks * 1000 + 150) / 300);
     }
-    case kTdsDateN: return DateText(kEpoch0001 + static_cast<int64_t>(Le(p, 3)), 0).substr(0, 10);
-    case kTdsDateTime2N: case kTdsTimeN: {
+    case kTdsDateN:
+      return DateText(kEpoch0001 + static_cast<int64_t>(Le(p, 3)), 0).substr(0, 10);
+    case kTdsDateTime2N:
+    case kTdsTimeN: {
       size_t tl = v.size() - (Type.Code == kTdsDateTime2N ? 3 : 0);
       uint64_t units = Le(p, tl);
       for (int s = Type.Scale; s > 3; --s) units /= 10;
@@ -436,8 +531,12 @@ std::string TdsParam::Text() const {
       std::string t = DateText(kEpoch0001 + days, static_cast<int64_t>(units));
       return Type.Code == kTdsTimeN ? t.substr(11) : t;
     }
-    case kTdsNVarChar: case kTdsNChar: return Utf16ToUtf8(p, v.size());
-    case kTdsBigVarChar: case kTdsBigChar: return GbToUtf8(std::string(v.begin(), v.end()));
+    case kTdsNVarChar:
+    case kTdsNChar:
+      return Utf16ToUtf8(p, v.size());
+    case kTdsBigVarChar:
+    case kTdsBigChar:
+      return GbToUtf8(std::string(v.begin(), v.end()));
     default: {
       std::string hex;
       char b[3];
@@ -458,7 +557,7 @@ TdsReply& TdsReply::Columns(std::vector<Column> Cols) {
   bytes_.push_back(0x81);
   PutLe<uint16_t>(bytes_, static_cast<uint16_t>(cols_.size()));
   for (const auto& c : cols_) {
-    PutLe<uint32_t>(bytes_, 0);      // user type
+    PutLe<uint32_t>(bytes_, 0);       // user type
     PutLe<uint16_t>(bytes_, 0x0001);  // nullable
     PutTypeInfo(bytes_, c.Type);
     PutBVarChar(bytes_, c.Name);
@@ -560,7 +659,8 @@ std::string TdsResponder::OdbcString(const std::string& Extra) const {
 }
 
 std::string TdsResponder::OleDbString(const std::string& Extra) const {
-  std::string s = "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;Password=secret;";
+  std::string s =
+      "Provider=SQLOLEDB.1;Persist Security Info=False;Initial Catalog=vqerp;User ID=sa;Password=secret;";
   if (!Extra.empty()) s += Extra + ";";
   return s + "Data Source=" + address_ + "," + std::to_string(port_);
 }
@@ -635,26 +735,57 @@ TdsReply TdsResponder::ProcColumns(const TdsRequest& r) const {
   }
   auto same = [](const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-             return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+             return std::tolower(static_cast<unsigned char>(x)) ==
+                    std::tolower(static_cast<unsigned char>(y));
            });
   };
   TdsReply rep;
   const TdsType name = TdsType::NVarChar(128), i2 = TdsType::Int(2), i4 = TdsType::Int(4);
-  rep.Columns({{"PROCEDURE_QUALIFIER", name}, {"PROCEDURE_OWNER", name}, {"PROCEDURE_NAME", TdsType::NVarChar(134)},
-               {"COLUMN_NAME", name}, {"COLUMN_TYPE", i2}, {"DATA_TYPE", i2}, {"TYPE_NAME", name},
-               {"PRECISION", i4}, {"LENGTH", i4}, {"SCALE", i2}, {"RADIX", i2}, {"NULLABLE", i2},
-               {"REMARKS", TdsType::VarChar(254)}, {"COLUMN_DEF", TdsType::NVarChar(4000)},
-               {"SQL_DATA_TYPE", i2}, {"SQL_DATETIME_SUB", i2}, {"CHAR_OCTET_LENGTH", i4},
-               {"ORDINAL_POSITION", i4}, {"IS_NULLABLE", TdsType::VarChar(254)}, {"SS_DATA_TYPE", TdsType::Int(1)}});
+  rep.Columns({{"PROCEDURE_QUALIFIER", name},
+               {"PROCEDURE_OWNER", name},
+               {"PROCEDURE_NAME", TdsType::NVarChar(134)},
+               {"COLUMN_NAME", name},
+               {"COLUMN_TYPE", i2},
+               {"DATA_TYPE", i2},
+               {"TYPE_NAME", name},
+               {"PRECISION", i4},
+               {"LENGTH", i4},
+               {"SCALE", i2},
+               {"RADIX", i2},
+               {"NULLABLE", i2},
+               {"REMARKS", TdsType::VarChar(254)},
+               {"COLUMN_DEF", TdsType::NVarChar(4000)},
+               {"SQL_DATA_TYPE", i2},
+               {"SQL_DATETIME_SUB", i2},
+               {"CHAR_OCTET_LENGTH", i4},
+               {"ORDINAL_POSITION", i4},
+               {"IS_NULLABLE", TdsType::VarChar(254)},
+               {"SS_DATA_TYPE", TdsType::Int(1)}});
   uint64_t rows = 0;
   for (const auto& [proc, params] : procs_) {
     if (!same(proc, unescaped)) continue;
     int ordinal = 0;
     for (const auto& p : params) {
-      rep.Row({"vqerp", "dbo", proc + ";1", p.Name, std::to_string(p.ColumnType), std::to_string(p.DataType),
-               p.TypeName, std::to_string(p.Precision), std::to_string(p.Length), std::to_string(p.Scale), "10",
-               "1", std::nullopt, std::nullopt, std::to_string(p.DataType), std::nullopt, std::nullopt,
-               std::to_string(ordinal++), "YES", "38"});
+      rep.Row({"vqerp",
+               "dbo",
+               proc + ";1",
+               p.Name,
+               std::to_string(p.ColumnType),
+               std::to_string(p.DataType),
+               p.TypeName,
+               std::to_string(p.Precision),
+               std::to_string(p.Length),
+               std::to_string(p.Scale),
+               "10",
+               "1",
+               std::nullopt,
+               std::nullopt,
+               std::to_string(p.DataType),
+               std::nullopt,
+               std::nullopt,
+               std::to_string(ordinal++),
+               "YES",
+               "38"});
       ++rows;
     }
   }
@@ -772,8 +903,9 @@ void TdsResponder::Serve(int fd, int number) {
         };
         Bytes out;
         env(out, 1, bv(lg.Database.empty() ? "master" : lg.Database), bv("master"));
-        env(out, 7, {5, kChinesePrcCiAs[0], kChinesePrcCiAs[1], kChinesePrcCiAs[2], kChinesePrcCiAs[3],
-                     kChinesePrcCiAs[4]},
+        env(out, 7,
+            {5, kChinesePrcCiAs[0], kChinesePrcCiAs[1], kChinesePrcCiAs[2], kChinesePrcCiAs[3],
+             kChinesePrcCiAs[4]},
             {0});
         env(out, 2, bv(lg.Language.empty() ? "简体中文" : lg.Language), {0});
         Bytes ack = {0x01, 0x74, 0x00, 0x00, 0x04};
@@ -812,7 +944,8 @@ void TdsResponder::Serve(int fd, int number) {
         handler = handler_;
       }
       TdsAction act;
-      if (req.What == TdsRequest::Rpc && (req.Proc == "sp_sproc_columns" || req.Proc == "sp_sproc_columns_100")) {
+      if (req.What == TdsRequest::Rpc &&
+          (req.Proc == "sp_sproc_columns" || req.Proc == "sp_sproc_columns_100")) {
         std::lock_guard<std::mutex> l(mu_);
         act = TdsAction::Answer(ProcColumns(req));
       } else if (handler) {

@@ -22,12 +22,33 @@ namespace qv::test {
 
 // Type codes of the TDS protocol the fixture knows.
 enum : uint8_t {
-  kTdsInt1 = 0x30, kTdsBit = 0x32, kTdsInt2 = 0x34, kTdsInt4 = 0x38, kTdsDateTime4 = 0x3A,
-  kTdsFlt4 = 0x3B, kTdsMoney = 0x3C, kTdsDateTime = 0x3D, kTdsFlt8 = 0x3E, kTdsMoney4 = 0x7A,
-  kTdsInt8 = 0x7F, kTdsIntN = 0x26, kTdsDateN = 0x28, kTdsTimeN = 0x29, kTdsDateTime2N = 0x2A,
-  kTdsDateTimeOffsetN = 0x2B, kTdsBitN = 0x68, kTdsDecimalN = 0x6A, kTdsNumericN = 0x6C,
-  kTdsFltN = 0x6D, kTdsMoneyN = 0x6E, kTdsDateTimeN = 0x6F, kTdsBigVarBin = 0xA5,
-  kTdsBigVarChar = 0xA7, kTdsBigBinary = 0xAD, kTdsBigChar = 0xAF, kTdsNVarChar = 0xE7,
+  kTdsInt1 = 0x30,
+  kTdsBit = 0x32,
+  kTdsInt2 = 0x34,
+  kTdsInt4 = 0x38,
+  kTdsDateTime4 = 0x3A,
+  kTdsFlt4 = 0x3B,
+  kTdsMoney = 0x3C,
+  kTdsDateTime = 0x3D,
+  kTdsFlt8 = 0x3E,
+  kTdsMoney4 = 0x7A,
+  kTdsInt8 = 0x7F,
+  kTdsIntN = 0x26,
+  kTdsDateN = 0x28,
+  kTdsTimeN = 0x29,
+  kTdsDateTime2N = 0x2A,
+  kTdsDateTimeOffsetN = 0x2B,
+  kTdsBitN = 0x68,
+  kTdsDecimalN = 0x6A,
+  kTdsNumericN = 0x6C,
+  kTdsFltN = 0x6D,
+  kTdsMoneyN = 0x6E,
+  kTdsDateTimeN = 0x6F,
+  kTdsBigVarBin = 0xA5,
+  kTdsBigVarChar = 0xA7,
+  kTdsBigBinary = 0xAD,
+  kTdsBigChar = 0xAF,
+  kTdsNVarChar = 0xE7,
   kTdsNChar = 0xEF,
 };
 
@@ -90,7 +111,8 @@ class TdsReply {
   TdsReply& Error(int32_t Number, uint8_t Class, const std::string& Message);
   TdsReply& Info(int32_t Number, const std::string& Message);
   TdsReply& ReturnStatus(int32_t Status);
-  TdsReply& ReturnValue(uint16_t Ordinal, const std::string& Name, TdsType Type, std::optional<std::string> Value);
+  TdsReply& ReturnValue(uint16_t Ordinal, const std::string& Name, TdsType Type,
+                        std::optional<std::string> Value);
   // DONE (0xFD), DONEPROC (0xFE), DONEINPROC (0xFF) with status bits (0x10 count, 0x02 error,
   // 0x01 more, 0x20 attention).
   TdsReply& Done(uint8_t Token, uint16_t Status, uint64_t Rows = 0);
@@ -111,9 +133,9 @@ struct TdsAction {
 
 // A declared parameter of a procedure, as sp_sproc_columns reports it.
 struct TdsProcParam {
-  std::string Name;    // "@RETURN_VALUE", "@iMTNo", ...
-  int ColumnType;      // SQL_PARAM_INPUT 1, SQL_PARAM_INPUT_OUTPUT 2, SQL_RETURN_VALUE 5
-  int DataType;        // ODBC SQL type (4 int, 12 varchar, 93 datetime, 3 decimal, 7 real, ...)
+  std::string Name;  // "@RETURN_VALUE", "@iMTNo", ...
+  int ColumnType;    // SQL_PARAM_INPUT 1, SQL_PARAM_INPUT_OUTPUT 2, SQL_RETURN_VALUE 5
+  int DataType;      // ODBC SQL type (4 int, 12 varchar, 93 datetime, 3 decimal, 7 real, ...)
   std::string TypeName;
   int Precision;
   int Length;

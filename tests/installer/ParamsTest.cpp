@@ -42,8 +42,9 @@ TEST(Mode, TheLastArgumentInAnyCase) {
     std::vector<std::string> args;
     bool install;
   } const cases[] = {
-      {{}, false},          {{"install"}, true},           {{"INSTALL"}, true},   {{"iNsTaLl"}, true},
-      {{"install", "x"}, false}, {{"x", "Install"}, true}, {{"install "}, false}, {{"setup"}, false},
+      {{}, false},           {{"install"}, true},       {{"INSTALL"}, true},
+      {{"iNsTaLl"}, true},   {{"install", "x"}, false}, {{"x", "Install"}, true},
+      {{"install "}, false}, {{"setup"}, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args.back());
@@ -68,8 +69,9 @@ TEST_F(DataLink, ReadWithDefaultsAndWithoutCase) {
   EXPECT_FALSE(d.NameDb);
   EXPECT_EQ(d.Directory, Dir());
 
-  Put("DATALINK.INI", "[connectionstring]\r\ndbservertype=1\r\nSVRINSTANCE=SHOP\r\nserver=10.0.0.5\r\nUPORT=1\r\n"
-                      "ntauth=1\r\nPORT=1500\r\ndbname=vqerp\r\nPASSWORD=pw\r\nUserId=admin\r\n");
+  Put("DATALINK.INI",
+      "[connectionstring]\r\ndbservertype=1\r\nSVRINSTANCE=SHOP\r\nserver=10.0.0.5\r\nUPORT=1\r\n"
+      "ntauth=1\r\nPORT=1500\r\ndbname=vqerp\r\nPASSWORD=pw\r\nUserId=admin\r\n");
   d = LoadDataLink();
   EXPECT_EQ(d.DbType, 1);
   EXPECT_EQ(d.Instance, "SHOP");
@@ -131,13 +133,13 @@ TEST_F(DataLink, SavedFileIsOwnerOnly) {
 }
 
 TEST(DbName, IdentifiersOnly) {
-  for (const std::string& ok :
-       {std::string("vqcydata"), std::string("Order"), std::string("_x"), std::string("a1_b2"), std::string(50, 'a')})
+  for (const std::string& ok : {std::string("vqcydata"), std::string("Order"), std::string("_x"),
+                                std::string("a1_b2"), std::string(50, 'a')})
     EXPECT_TRUE(IsValidDbName(ok)) << ok;
   for (const std::string& bad :
        {std::string(""), std::string("x'; DROP TABLE canary; --"), std::string("a'b"), std::string("a b"),
-        std::string("1abc"), std::string("a-b"), std::string("a]b"), std::string("a\"b"), std::string("数据库"),
-        std::string(51, 'a'), std::string(200, 'a'), std::string("a\nb")})
+        std::string("1abc"), std::string("a-b"), std::string("a]b"), std::string("a\"b"),
+        std::string("数据库"), std::string(51, 'a'), std::string(200, 'a'), std::string("a\nb")})
     EXPECT_FALSE(IsValidDbName(bad)) << bad;
 }
 

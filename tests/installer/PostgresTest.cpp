@@ -57,8 +57,9 @@ class PgInstall : public ::testing::Test {
 
 TEST_F(PgInstall, FreshInstallServesTheService) {
   EXPECT_EQ(Run(), TInstallResult::Installed);
-  EXPECT_THAT(ui.Seen, ElementsAre("status: 检测连接服务器...", "status: 连接服务器成功!", "status: 安装数据库...",
-                                   "status: 数据库安装成功!", "box 信息提示 none: 创建数据库成功!"));
+  EXPECT_THAT(ui.Seen,
+              ElementsAre("status: 检测连接服务器...", "status: 连接服务器成功!", "status: 安装数据库...",
+                          "status: 数据库安装成功!", "box 信息提示 none: 创建数据库成功!"));
   EXPECT_THAT(FailedProcedureCheck(TPgNames::Conn(name)), IsEmpty());
   EXPECT_EQ(ServiceLogin(TPgNames::Conn(name)), (std::pair<int, std::string>{RC_OK, "\"王小二\""}));
   EXPECT_EQ(TPgNames::Scalar(name, "SELECT count(*) FROM dish"), "2000");
@@ -99,9 +100,11 @@ TEST_F(PgInstall, FailuresKeepTheOldDatabase) {
   EXPECT_FALSE(Saved());
 
   params.Directory = target.Dir();
-  shipped.Put("Data/vqcydata_data.sql", "INSERT INTO dish (dish_code) VALUES ('X'); SELECT broken syntax here;");
+  shipped.Put("Data/vqcydata_data.sql",
+              "INSERT INTO dish (dish_code) VALUES ('X'); SELECT broken syntax here;");
   EXPECT_EQ(Run(), TInstallResult::CreateFailed);
-  EXPECT_EQ(ui.Seen.back().rfind("box 数据库创建程序 none: 创建数据库失败![PostgreSQL]", 0), 0u) << ui.Seen.back();
+  EXPECT_EQ(ui.Seen.back().rfind("box 数据库创建程序 none: 创建数据库失败![PostgreSQL]", 0), 0u)
+      << ui.Seen.back();
   EXPECT_EQ(Marker(), "old");
   ExpectNoLeftovers();
 
@@ -122,9 +125,9 @@ TEST_F(PgInstall, HostileNamesAreRefusedAndNamesAreQuoted) {
   const std::string canary = names.Fresh("qvcanary");
   TPgNames::Exec("postgres", "CREATE DATABASE " + canary);
   TPgNames::Exec(canary, "CREATE TABLE canary (v int); INSERT INTO canary VALUES (1)");
-  for (const std::string& hostile :
-       {"x'; ALTER DATABASE " + canary + " RENAME TO " + canary + "_gone; --", "x\"; DROP DATABASE " + canary + "; --",
-        std::string("a'b"), std::string("a b"), std::string(200, 'a')}) {
+  for (const std::string& hostile : {"x'; ALTER DATABASE " + canary + " RENAME TO " + canary + "_gone; --",
+                                     "x\"; DROP DATABASE " + canary + "; --", std::string("a'b"),
+                                     std::string("a b"), std::string(200, 'a')}) {
     SCOPED_TRACE(hostile);
     ui = TRecordingUi{};
     params.DbName = hostile;

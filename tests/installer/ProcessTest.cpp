@@ -37,7 +37,7 @@ struct TRun {
 // Runs Program with Args; Env changes the environment (an empty value removes the
 // variable); In is its standard input.
 TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args,
-         const std::map<std::string, std::string>& Env, const std::string& In = "") {
+                const std::map<std::string, std::string>& Env, const std::string& In = "") {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string kv = *e;
@@ -152,8 +152,11 @@ TEST_F(Batch, NoDisplayNoWindow) {
   for (const std::string& display : {std::string(), std::string(":97")}) {
     SCOPED_TRACE(display);
     const TRun r = RunProgram(kBrinmoor, {"install"},
-                       {{"DISPLAY", display}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""},
-                        {"QUORVEX_HOME", home.Dir()}, {"XDG_RUNTIME_DIR", home.Dir()}});
+                              {{"DISPLAY", display},
+                               {"WAYLAND_DISPLAY", ""},
+                               {"QT_QPA_PLATFORM", ""},
+                               {"QUORVEX_HOME", home.Dir()},
+                               {"XDG_RUNTIME_DIR", home.Dir()}});
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(Lines(r.err), ::testing::ElementsAre(HasSubstr("--batch")));
     EXPECT_THAT(r.out, IsEmpty());
@@ -161,8 +164,8 @@ TEST_F(Batch, NoDisplayNoWindow) {
 }
 
 TEST_F(Batch, SaveFromOptionsAndStandardInput) {
-  const TRun r = Brinmoor({"--batch", "--server", "(Local)", "--type=1", "--instance", "SHOP", "--port", "1500", "--user",
-                           "shop", "--dbname", "vqerp", "--password-file", "-"},
+  const TRun r = Brinmoor({"--batch", "--server", "(Local)", "--type=1", "--instance", "SHOP", "--port",
+                           "1500", "--user", "shop", "--dbname", "vqerp", "--password-file", "-"},
                           "pa ss\r\nignored\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("settings saved"));
@@ -213,8 +216,9 @@ class BatchOnServer : public Batch {
 TEST_F(BatchOnServer, InstallReplaceOnlyWithYes) {
   TRun r = Install();
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(Lines(r.out), ::testing::ElementsAre("检测连接服务器...", "连接服务器成功!", "安装数据库...",
-                                                   "数据库安装成功!", "创建数据库成功!", HasSubstr("settings saved")));
+  EXPECT_THAT(Lines(r.out),
+              ::testing::ElementsAre("检测连接服务器...", "连接服务器成功!", "安装数据库...",
+                                     "数据库安装成功!", "创建数据库成功!", HasSubstr("settings saved")));
   EXPECT_THAT(r.err, IsEmpty());
   EXPECT_THAT(FailedProcedureCheck(TPgNames::Conn(name)), IsEmpty());
   EXPECT_EQ(ServiceLogin(TPgNames::Conn(name)).first, RC_OK);
@@ -256,7 +260,8 @@ TEST_F(BatchOnServer, FailuresByStatusAndMessage) {
   EXPECT_THAT(r.err, HasSubstr(installer::kCopyFailed));
   EXPECT_EQ(Marker(), "old");
 
-  home.WriteIni("[ConnectionString]\r\nconnstring=host=" + target.Dir() + " dbname=x\r\n");  // no server there
+  home.WriteIni("[ConnectionString]\r\nconnstring=host=" + target.Dir() +
+                " dbname=x\r\n");  // no server there
   r = Install();
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr(installer::kConnectFailed));

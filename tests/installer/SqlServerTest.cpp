@@ -63,9 +63,11 @@ TEST_F(SqlServerInstall, FreshDatabase) {
   EXPECT_EQ(Run(), TInstallResult::Installed);
   EXPECT_THAT(server.Log,
               ElementsAre(kOpen, kExists + "[vqcydata]", kFiles,
-                          kAttach + "[vqcydata | " + D("vqcydata.mdf") + " | " + D("vqcydata_log.ldf") + "]", "close"));
-  EXPECT_THAT(ui.Seen, ElementsAre("status: 检测连接服务器...", "status: 连接服务器成功!", "status: 安装数据库...",
-                                   "status: 数据库安装成功!", "box 信息提示 none: 创建数据库成功!"));
+                          kAttach + "[vqcydata | " + D("vqcydata.mdf") + " | " + D("vqcydata_log.ldf") + "]",
+                          "close"));
+  EXPECT_THAT(ui.Seen,
+              ElementsAre("status: 检测连接服务器...", "status: 连接服务器成功!", "status: 安装数据库...",
+                          "status: 数据库安装成功!", "box 信息提示 none: 创建数据库成功!"));
   EXPECT_EQ(target.Slurp("vqcydata.mdf"), "new data");
   EXPECT_TRUE(Saved());
 }
@@ -75,13 +77,15 @@ TEST_F(SqlServerInstall, FreshDatabase) {
 TEST_F(SqlServerInstall, ReplaceSwapsOnlyWhenTheNewOneIsIn) {
   OldDatabase();
   EXPECT_EQ(Run(), TInstallResult::Installed);
-  EXPECT_THAT(server.Log,
-              ElementsAre(kOpen, kExists + "[vqcydata]", kExists + "[vqcydata_brinmoor_new]", kFiles,
-                          kAttach + "[vqcydata_brinmoor_new | " + D("vqcydata_1.mdf") + " | " +
-                              D("vqcydata_log_1.ldf") + "]",
-                          kRename + "[vqcydata | vqcydata_brinmoor_old]", kRename + "[vqcydata_brinmoor_new | vqcydata]",
-                          "exec DROP DATABASE [vqcydata_brinmoor_old]", "close"));
-  EXPECT_EQ(ui.Seen.at(2), "ask 警告: 数据库名:vqcydata已经安装，如果继续，原有数据将会被替换！确定是否继续?");
+  EXPECT_THAT(
+      server.Log,
+      ElementsAre(
+          kOpen, kExists + "[vqcydata]", kExists + "[vqcydata_brinmoor_new]", kFiles,
+          kAttach + "[vqcydata_brinmoor_new | " + D("vqcydata_1.mdf") + " | " + D("vqcydata_log_1.ldf") + "]",
+          kRename + "[vqcydata | vqcydata_brinmoor_old]", kRename + "[vqcydata_brinmoor_new | vqcydata]",
+          "exec DROP DATABASE [vqcydata_brinmoor_old]", "close"));
+  EXPECT_EQ(ui.Seen.at(2),
+            "ask 警告: 数据库名:vqcydata已经安装，如果继续，原有数据将会被替换！确定是否继续?");
   ASSERT_EQ(server.Databases.size(), 1u);
   EXPECT_THAT(server.Databases["vqcydata"], ElementsAre(D("vqcydata_1.mdf"), D("vqcydata_log_1.ldf")));
   EXPECT_EQ(target.Slurp("vqcydata_1.mdf"), "new data");
@@ -170,10 +174,12 @@ TEST_F(SqlServerInstall, LeftoversQuotingAndParameters) {
   server.Databases["Order_brinmoor_new"] = {D("other.mdf"), D("other.ldf")};
   EXPECT_EQ(Run(), TInstallResult::Installed);
   EXPECT_EQ(server.Log.at(3), "exec DROP DATABASE [Order_brinmoor_new]");
-  const std::set<std::string> statements = {
-      "SELECT * FROM sysdatabases WHERE name = ?", "SELECT RTRIM(filename) FROM master.dbo.sysaltfiles",
-      "EXEC sp_attach_db @dbname = ?, @filename1 = ?, @filename2 = ?", "EXEC sp_renamedb ?, ?",
-      "DROP DATABASE [Order_brinmoor_new]", "DROP DATABASE [Order_brinmoor_old]"};
+  const std::set<std::string> statements = {"SELECT * FROM sysdatabases WHERE name = ?",
+                                            "SELECT RTRIM(filename) FROM master.dbo.sysaltfiles",
+                                            "EXEC sp_attach_db @dbname = ?, @filename1 = ?, @filename2 = ?",
+                                            "EXEC sp_renamedb ?, ?",
+                                            "DROP DATABASE [Order_brinmoor_new]",
+                                            "DROP DATABASE [Order_brinmoor_old]"};
   for (const std::string& line : server.Log) {
     if (line.rfind("open", 0) == 0 || line == "close") continue;
     const std::string call = line.substr(line.find(' ') + 1);
@@ -186,7 +192,8 @@ TEST_F(SqlServerInstall, LeftoversQuotingAndParameters) {
 }
 
 TEST_F(SqlServerInstall, OverrideIsUsedAsItStands) {
-  home.WriteIni("[connectionstring]\r\nconnstring=Driver=FreeTDS;Server=10.1.1.1;Port=1500;Database=master\r\n");
+  home.WriteIni(
+      "[connectionstring]\r\nconnstring=Driver=FreeTDS;Server=10.1.1.1;Port=1500;Database=master\r\n");
   EXPECT_EQ(Run(), TInstallResult::Installed);
   EXPECT_EQ(server.Log.front(), "open Driver=FreeTDS;Server=10.1.1.1;Port=1500;Database=master timeout=10");
 }

@@ -48,10 +48,13 @@ TShipped::TShipped(bool Demo) {
   const fs::path from(QV_SHIPPED_DIR);
   fs::copy_file(from / "SetUp.ini", Path("SetUp.ini"));
   fs::create_directories(Path("Data"));
-  for (const auto& e : fs::directory_iterator(from / "Data")) fs::copy_file(e.path(), Path("Data/") + e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(from / "Data"))
+    fs::copy_file(e.path(), Path("Data/") + e.path().filename().string());
 }
 
-void TShipped::SetUp(const std::string& Text) const { Put("SetUp.ini", Utf8ToGbk(Text)); }
+void TShipped::SetUp(const std::string& Text) const {
+  Put("SetUp.ini", Utf8ToGbk(Text));
+}
 
 std::string SetupText(const std::string& Data, const std::string& Log) {
   return "[Options]\r\nProductName=测试产品\r\nDataFileName=" + Data + "\r\nLogFileName=" + Log + "\r\n";
@@ -77,7 +80,9 @@ std::string TPgNames::Fresh(const std::string& Prefix) {
   return names_.back();
 }
 
-std::string TPgNames::Conn(const std::string& Name) { return WithConnValue(DemoConnStr(), "dbname", Name); }
+std::string TPgNames::Conn(const std::string& Name) {
+  return WithConnValue(DemoConnStr(), "dbname", Name);
+}
 
 bool TPgNames::Exists(const std::string& Name) {
   db::TADOConnection c(Conn("postgres"));
@@ -147,11 +152,14 @@ std::map<std::string, std::vector<std::string>>::iterator Find(TFakeServer& S, c
   return S.Databases.end();
 }
 
-[[noreturn]] void Fail(const std::string& Why) { throw db::EDatabaseError("[fake SQL Server] " + Why); }
+[[noreturn]] void Fail(const std::string& Why) {
+  throw db::EDatabaseError("[fake SQL Server] " + Why);
+}
 
 }  // namespace
 
-void TFakeSession::Record(const std::string& Kind, const std::string& Sql, const std::vector<std::string>& Params) {
+void TFakeSession::Record(const std::string& Kind, const std::string& Sql,
+                          const std::vector<std::string>& Params) {
   s_.Log.push_back(Kind + " " + Sql + (Params.empty() ? "" : " [" + Joined(Params) + "]"));
   if (!open_) Fail("not connected");
   if (s_.FailIf && s_.FailIf(s_.Log.back())) Fail("refused: " + Sql);
@@ -230,7 +238,9 @@ installer::TSessionFactory FakeSessions(TFakeServer& Server) {
 }
 
 void TRecordingUi::Message(installer::TIcon Icon, const std::string& Title, const std::string& Text) {
-  const char* icon = Icon == installer::TIcon::Information ? "info" : Icon == installer::TIcon::None ? "none" : "other";
+  const char* icon = Icon == installer::TIcon::Information ? "info"
+                     : Icon == installer::TIcon::None      ? "none"
+                                                           : "other";
   Seen.push_back("box " + Title + " " + icon + ": " + Text);
 }
 

@@ -44,10 +44,10 @@ class TShipped : public TTempDir {
 // SetUp.ini text naming two shipped files.
 std::string SetupText(const std::string& Data, const std::string& Log);
 
-#define QV_NEED_SERVER()                                                                   \
-  do {                                                                                     \
-    if (!std::getenv("QV_TEST_PG") || !*std::getenv("QV_TEST_PG"))                         \
-      GTEST_SKIP() << "QV_TEST_PG is not set: no PostgreSQL server to install into";       \
+#define QV_NEED_SERVER()                                                             \
+  do {                                                                               \
+    if (!std::getenv("QV_TEST_PG") || !*std::getenv("QV_TEST_PG"))                   \
+      GTEST_SKIP() << "QV_TEST_PG is not set: no PostgreSQL server to install into"; \
   } while (0)
 
 // Databases on the fixture server with names of this process's own; every one handed out

@@ -13,10 +13,14 @@ namespace {
 using namespace qv::test;
 
 TScriptedPort::TMatch BaseCmdIs(uint8_t cmd) {
-  return [cmd](const TBytes& b) { return b.size() >= 11 && b[0] == kBaseLead && b[1] == kBaseLead && b[6] == cmd; };
+  return [cmd](const TBytes& b) {
+    return b.size() >= 11 && b[0] == kBaseLead && b[1] == kBaseLead && b[6] == cmd;
+  };
 }
 
-TBytes BaseAnswer(uint8_t cmd, const TBytes& data) { return BuildBaseFrame(cmd, data.data(), data.size()); }
+TBytes BaseAnswer(uint8_t cmd, const TBytes& data) {
+  return BuildBaseFrame(cmd, data.data(), data.size());
+}
 
 // 144 data bytes: version text, station number, the rest zero.
 TBytes InfoData(const std::string& version, uint32_t station) {
@@ -59,13 +63,15 @@ TEST_P(ChannelCommands, SendsTheFrameAfterTheSwitchAndReadsTheChannel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChannelCommands,
-    ::testing::Values(
-        TCmdCase{"SetChannel3", [](TBaseStation& b, uint8_t& ch) { return b.SetChannel(3, ch); },
-                 {0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x05, 0x02, 0x03, 0x00, 0x97, 0x0D, 0x0A}},
-        TCmdCase{"ReadChannel", [](TBaseStation& b, uint8_t& ch) { return b.ReadChannel(ch); },
-                 {0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x06, 0x02, 0x00, 0x00, 0x95, 0x0D, 0x0A}},
-        TCmdCase{"ReadAll", [](TBaseStation& b, uint8_t& ch) { return b.ReadAll(ch); },
-                 {0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x15, 0x02, 0x00, 0x00, 0xA4, 0x0D, 0x0A}}),
+    ::testing::Values(TCmdCase{"SetChannel3",
+                               [](TBaseStation& b, uint8_t& ch) { return b.SetChannel(3, ch); },
+                               {0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x05, 0x02, 0x03, 0x00, 0x97, 0x0D, 0x0A}},
+                      TCmdCase{"ReadChannel",
+                               [](TBaseStation& b, uint8_t& ch) { return b.ReadChannel(ch); },
+                               {0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x06, 0x02, 0x00, 0x00, 0x95, 0x0D, 0x0A}},
+                      TCmdCase{"ReadAll",
+                               [](TBaseStation& b, uint8_t& ch) { return b.ReadAll(ch); },
+                               {0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0x15, 0x02, 0x00, 0x00, 0xA4, 0x0D, 0x0A}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BaseStationTest, InfoGivesVersionTextAndStationNumber) {
@@ -80,7 +86,8 @@ TEST_F(BaseStationTest, InfoGivesVersionTextAndStationNumber) {
 }
 
 TEST_F(BaseStationTest, VersionFillingItsFieldAndNegativeStationNumber) {
-  rig.port.OnWrite(BaseCmdIs(BASE_INFO), Answer(BaseAnswer(BASE_INFO, InfoData("ABCDEFGHIJKLMNOPQ", 0xFFFFFFFE))));
+  rig.port.OnWrite(BaseCmdIs(BASE_INFO),
+                   Answer(BaseAnswer(BASE_INFO, InfoData("ABCDEFGHIJKLMNOPQ", 0xFFFFFFFE))));
   TBaseInfo info;
   ASSERT_EQ(base.ReadInfo(info), RC_OK);
   EXPECT_EQ(info.strVersion, "ABCDEFGHIJKLMNOP");  // 16 bytes, no terminator
@@ -153,7 +160,8 @@ TEST_F(BaseStationTest, PollingHeldOffDuringTheExchangeAndAnswerSplitInChunks) {
   rig.port.SetWriteHook([&](const TBytes&) { idleSeen = pollIdle; });
   const TBytes whole = BaseAnswer(BASE_READCHANNEL, {6, 0});
   rig.port.OnWrite(BaseCmdIs(BASE_READCHANNEL), [whole](const TBytes&) {
-    return std::vector<TBytes>{TBytes(whole.begin(), whole.begin() + 5), TBytes(whole.begin() + 5, whole.end())};
+    return std::vector<TBytes>{TBytes(whole.begin(), whole.begin() + 5),
+                               TBytes(whole.begin() + 5, whole.end())};
   });
   uint8_t channel = 0;
   EXPECT_EQ(base.ReadChannel(channel), RC_OK);

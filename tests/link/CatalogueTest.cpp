@@ -70,9 +70,9 @@ TEST(Catalogue, ByName) {
     int code;  // -1: not found
   };
   const Case cases[] = {
-      {"W-PLU", 0x0401},  {"w-plu", 0x0401},      {"Rt-Bill", 0x1304}, {"R-BATCH", 0xA000},
-      {"WPLU", -1},       {" W-PLU", -1},         {"W-PLU ", -1},      {"W-PL", -1},
-      {"", -1},           {"W-PLUINDEX", 0x0501}, {"r-orginf", 0xA900},
+      {"W-PLU", 0x0401}, {"w-plu", 0x0401},      {"Rt-Bill", 0x1304},  {"R-BATCH", 0xA000},
+      {"WPLU", -1},      {" W-PLU", -1},         {"W-PLU ", -1},       {"W-PL", -1},
+      {"", -1},          {"W-PLUINDEX", 0x0501}, {"r-orginf", 0xA900},
   };
   for (const Case& c : cases) {
     const TStru_CmdList* e = GetCmdByName(c.name);

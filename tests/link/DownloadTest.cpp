@@ -61,7 +61,8 @@ class DownloadTest : public ::testing::Test {
     };
   }
   TDownload Make() {
-    return TDownload(rig.link, rig.poller, [this] { return checked; }, Rows());
+    return TDownload(
+        rig.link, rig.poller, [this] { return checked; }, Rows());
   }
   // Terminal t answers calls, acknowledges data frames with their own number and answers
   // result queries with OK.
@@ -101,8 +102,9 @@ TEST_F(DownloadTest, TwentyFiveDeptRecordsGoInThreeFramesWithProgress) {
   EXPECT_EQ(d.DownloadData(5, "w-dept"), RC_OK);
   const std::vector<std::pair<uint16_t, uint8_t>> want = {{0x0301, 1}, {0x0301, 2}, {0x0301, 0}};
   EXPECT_EQ(DataFrames(), want);
-  const std::vector<std::string> events = {"add 0005 下传菜品分类 ", "set 正在发送:10/25", "set 正在发送:20/25",
-                                           "set 正在发送:25/25", "set " + iErrToStr(RC_OK)};
+  const std::vector<std::string> events = {"add 0005 下传菜品分类 ", "set 正在发送:10/25",
+                                           "set 正在发送:20/25", "set 正在发送:25/25",
+                                           "set " + iErrToStr(RC_OK)};
   EXPECT_EQ(trace.events, events);
   ASSERT_FALSE(rig.port.Written().empty());
   EXPECT_EQ(FrameWord(rig.port.Written().back().bytes.data()), CMD_CLOSE) << "the end word follows";

@@ -15,8 +15,8 @@
 namespace qv::test {
 namespace {
 
-constexpr uint16_t kPlu = 0x0401;    // W-PLU: 4 records of 52 bytes per frame
-constexpr uint16_t kShop = 0x0201;   // W-SHOP: 1 record per frame
+constexpr uint16_t kPlu = 0x0401;   // W-PLU: 4 records of 52 bytes per frame
+constexpr uint16_t kShop = 0x0201;  // W-SHOP: 1 record per frame
 constexpr uint16_t kDelTable = 0x0804;
 constexpr uint16_t kPdIn = 0xA300;
 
@@ -142,13 +142,13 @@ TEST(ReadExchange, TerminalEndsOrFails) {
     uint16_t word;
     uint8_t code;
     int result;
-    size_t okFrames;   // data frames, plus the closing empty "OK" in stocktaking mode
+    size_t okFrames;  // data frames, plus the closing empty "OK" in stocktaking mode
     size_t erFrames;
   };
   const TCase cases[] = {
-      {0, CMD_END, RC_OK, RC_OK, 1, 0},  // ordering: nothing more is sent
-      {1, CMD_END, RC_OK, RC_OK, 2, 0},  // stocktaking: an empty "OK" numbered 0 closes
-      {0, CMD_ER, RC_OK, RC_OK, 1, 0},   // "ER" 0 from the terminal is a success
+      {0, CMD_END, RC_OK, RC_OK, 1, 0},                     // ordering: nothing more is sent
+      {1, CMD_END, RC_OK, RC_OK, 2, 0},                     // stocktaking: an empty "OK" numbered 0 closes
+      {0, CMD_ER, RC_OK, RC_OK, 1, 0},                      // "ER" 0 from the terminal is a success
       {0, CMD_ER, RC_TERM_FRAMENO, RC_TERM_FRAMENO, 1, 1},  // echoed with the code's text
   };
   for (const TCase& c : cases) {
@@ -202,7 +202,8 @@ TEST(ReadExchange, BridgeFailureGoesOutAsErWithTheProcedureText) {
   ASSERT_EQ(er.size(), 1u);
   EXPECT_EQ(er[0].payload[0], RC_DEMO_BADOPPSW);
   EXPECT_EQ(er[0].Text(), "操作员密码错误");
-  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "登陆", RC_DEMO_BADOPPSW, "操作员密码错误")}));
+  EXPECT_EQ(s.DayLog(),
+            (std::vector<std::string>{FormatCommDayLine(12, "登陆", RC_DEMO_BADOPPSW, "操作员密码错误")}));
 }
 
 // A row call that fails after earlier ones succeeded is reported with its own text (here
@@ -225,14 +226,15 @@ TEST(ReadExchange, ErCarriesTheFailingCallsOwnText) {
   ASSERT_EQ(er.size(), 1u);
   EXPECT_EQ(er[0].payload[0], RC_SVC_DBOPEN);
   EXPECT_EQ(er[0].Text(), iErrToStr(RC_SVC_DBOPEN));
-  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(12, "下传菜品信息", RC_SVC_DBOPEN, iErrToStr(RC_SVC_DBOPEN))}));
+  EXPECT_EQ(s.DayLog(), (std::vector<std::string>{
+                            FormatCommDayLine(12, "下传菜品信息", RC_SVC_DBOPEN, iErrToStr(RC_SVC_DBOPEN))}));
 }
 
 TEST(ReadExchange, RefusedWriteIsReportedAndLogged) {
   TReadSession s;
   s.rows.rows = PluRows(1);
   s.Request(kPlu, {});
-  s.Silent();  // the "ER" after the refused data frame
+  s.Silent();             // the "ER" after the refused data frame
   s.port.RefuseWrite(2);  // poll, grant, then the data frame
   EXPECT_EQ(s.Cycle(), RC_SENDFAIL);
   EXPECT_EQ(s.PcFrames(CMD_ER).size(), 1u);
@@ -247,8 +249,8 @@ TEST(ExchangeBound, EndlessRepeatsOfOneFrameEndIn17) {
     bool upload;
     uint16_t word;
   };
-  const TCase cases[] = {{false, CMD_RESEND}, {false, CMD_WT}, {false, CMD_OK},
-                         {true, CMD_RESEND},  {true, CMD_WT}};
+  const TCase cases[] = {
+      {false, CMD_RESEND}, {false, CMD_WT}, {false, CMD_OK}, {true, CMD_RESEND}, {true, CMD_WT}};
   for (const TCase& c : cases) {
     TReadSession s;
     s.rows.rows = PluRows(9);
@@ -300,12 +302,18 @@ struct TUploadSession : TTermSession {
 };
 
 TBytes StockRecord(const std::string& bill, const std::string& goods, float qty, int32_t price) {
-  return TPayload(60).Text(0, 12, bill).Text(12, 10, "S01").Text(22, 30, goods).Single(52, qty).Money(56, price);
+  return TPayload(60)
+      .Text(0, 12, bill)
+      .Text(12, 10, "S01")
+      .Text(22, 30, goods)
+      .Single(52, qty)
+      .Money(56, price);
 }
 
 TEST(UploadExchange, FramesAreAcknowledgedWithTheirNumberAndTheResultText) {
   TUploadSession s;
-  s.Request(kPdIn, TPayload().Append(StockRecord("PI1", "G1", 1, 100)).Append(StockRecord("PI1", "G2", 2, 200)), 1);
+  s.Request(kPdIn,
+            TPayload().Append(StockRecord("PI1", "G1", 1, 100)).Append(StockRecord("PI1", "G2", 2, 200)), 1);
   s.Reply(CMD_RESEND);  // the acknowledgement is sent again, nothing is saved again
   // Another command word still continues the same upload.
   s.Reply(0x0804, 0, StockRecord("PI2", "G3", 3, 300));
@@ -325,8 +333,9 @@ TEST(UploadExchange, FramesAreAcknowledgedWithTheirNumberAndTheResultText) {
   EXPECT_EQ(ok[2].frNo, 0);
   EXPECT_TRUE(ok[3].payload.empty());
   // ePOS.txt holds every record of the upload.
-  EXPECT_EQ(s.EPosLines(), (std::vector<std::string>{R"("PI1","S01","G1",1,1.00)", R"("PI1","S01","G2",2,2.00)",
-                                                     R"("PI2","S01","G3",3,3.00)"}));
+  EXPECT_EQ(s.EPosLines(),
+            (std::vector<std::string>{R"("PI1","S01","G1",1,1.00)", R"("PI1","S01","G2",2,2.00)",
+                                      R"("PI2","S01","G3",3,3.00)"}));
   EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(31, "上传入库单", RC_OK, "返回OK")}));
 }
 
@@ -352,7 +361,8 @@ TEST(UploadExchange, ErCarriesTheFailingRecordsOwnText) {
       if (c.text) strResult = c.text;
       return c.code;
     });
-    s.Request(kDelTable, TPayload(16).Text(0, 4, "A01").Text(4, 4, "1001").Text(8, 4, "A02").Text(12, 4, "1001"), 0);
+    s.Request(kDelTable,
+              TPayload(16).Text(0, 4, "A01").Text(4, 4, "1001").Text(8, 4, "A02").Text(12, 4, "1001"), 0);
     s.Silent();
     EXPECT_EQ(s.Cycle(), c.code);
     EXPECT_EQ(calls, 2);
@@ -383,7 +393,8 @@ TEST(UploadExchange, CodesBeyondTheResultByteGoOutAsFailure) {
     ASSERT_EQ(er.size(), 1u);
     EXPECT_EQ(er[0].payload[0], c.sent) << c.code;
     EXPECT_EQ(er[0].Text(), iErrToStr(c.code));
-    EXPECT_EQ(s.DayLog(), (std::vector<std::string>{FormatCommDayLine(31, "撤台", c.code, iErrToStr(c.code))}));
+    EXPECT_EQ(s.DayLog(),
+              (std::vector<std::string>{FormatCommDayLine(31, "撤台", c.code, iErrToStr(c.code))}));
   }
 }
 
@@ -396,8 +407,8 @@ TEST(UploadExchange, FailuresAreAnsweredWithEr) {
     size_t saved;
   };
   const TCase cases[] = {
-      {kDelTable, {}, RC_BADFORMAT, "数据格式出错", 0},            // no payload at all
-      {kDelTable, TBytes(9, 'A'), RC_BADFORMAT, "数据格式出错", 0}, // not a whole number of records
+      {kDelTable, {}, RC_BADFORMAT, "数据格式出错", 0},              // no payload at all
+      {kDelTable, TBytes(9, 'A'), RC_BADFORMAT, "数据格式出错", 0},  // not a whole number of records
       {kPdIn, StockRecord("PI1", "G1", 1, 1), RC_OK, "", 1},
   };
   for (const TCase& c : cases) {

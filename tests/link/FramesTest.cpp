@@ -49,8 +49,7 @@ TEST(TermFrame, FieldsLittleEndianAndPayloadLimit) {
   const uint8_t p[3] = {7, 8, 9};
   const TBytes f = BuildTermFrame(0x04030201, 0x08070605, CMD_OK, 5, p, 3);
   ASSERT_EQ(f.size(), 19u);
-  EXPECT_EQ(TBytes(f.begin() + 2, f.begin() + 14),
-            (TBytes{1, 2, 3, 4, 5, 6, 7, 8, 0x4F, 0x4B, 5, 17}));
+  EXPECT_EQ(TBytes(f.begin() + 2, f.begin() + 14), (TBytes{1, 2, 3, 4, 5, 6, 7, 8, 0x4F, 0x4B, 5, 17}));
   EXPECT_TRUE(TermFrameCrcOK(f.data(), f.size()));
 
   uint8_t big[241] = {};

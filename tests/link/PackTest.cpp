@@ -25,12 +25,30 @@ struct TExpect {
   TExpect(size_t size, bool prefix) : p(size + (prefix ? 4 : 0)), base(prefix ? 4 : 0) {
     if (prefix) p.U32(0, 1);
   }
-  TExpect& T(size_t off, size_t w, const std::string& s) { p.Text(base + off, w, s); return *this; }
-  TExpect& I8(size_t off, uint8_t v) { p.U8(base + off, v); return *this; }
-  TExpect& I16(size_t off, uint16_t v) { p.U8(base + off, v & 0xFF).U8(base + off + 1, v >> 8); return *this; }
-  TExpect& I32(size_t off, uint32_t v) { p.U32(base + off, v); return *this; }
-  TExpect& M(size_t off, int32_t cents) { p.Money(base + off, cents); return *this; }
-  TExpect& F(size_t off, float v) { p.Single(base + off, v); return *this; }
+  TExpect& T(size_t off, size_t w, const std::string& s) {
+    p.Text(base + off, w, s);
+    return *this;
+  }
+  TExpect& I8(size_t off, uint8_t v) {
+    p.U8(base + off, v);
+    return *this;
+  }
+  TExpect& I16(size_t off, uint16_t v) {
+    p.U8(base + off, v & 0xFF).U8(base + off + 1, v >> 8);
+    return *this;
+  }
+  TExpect& I32(size_t off, uint32_t v) {
+    p.U32(base + off, v);
+    return *this;
+  }
+  TExpect& M(size_t off, int32_t cents) {
+    p.Money(base + off, cents);
+    return *this;
+  }
+  TExpect& F(size_t off, float v) {
+    p.Single(base + off, v);
+    return *this;
+  }
 };
 
 struct TPacked {
@@ -39,8 +57,7 @@ struct TPacked {
   TBytes bytes() const { return TBytes(chg.wDataBuf, chg.wDataBuf + chg.iDataLen); }
 };
 
-TPacked Pack(const std::string& cmdName, TFakeRows& rows, const TBytes& request = {},
-             uint8_t frNo = 0) {
+TPacked Pack(const std::string& cmdName, TFakeRows& rows, const TBytes& request = {}, uint8_t frNo = 0) {
   TLinkRig rig;
   const TStru_CmdList* cmd = GetCmdByName(cmdName);
   EXPECT_NE(cmd, nullptr) << cmdName;
@@ -65,8 +82,18 @@ TEST(AnswerLayout, OneRowOfEveryLayout) {
       {"W-SHOP", R"("美味酒家","1234")", TExpect(26, false).T(0, 20, "美味酒家").T(20, 6, "1234")},
       {"W-DEPT", R"("01","热菜")", TExpect(16, true).T(0, 4, "01").T(4, 12, "热菜")},
       {"W-PLU", R"("00101","01","宫保鸡丁","份",12.345,1,0,1,0,"GBJD",1)",
-       TExpect(52, true).T(0, 5, "00101").T(5, 4, "01").T(9, 20, "宫保鸡丁").T(29, 10, "GBJD")
-           .T(39, 4, "份").M(43, 1234).I8(47, 1).I8(48, 0).I8(49, 1).I8(50, 0).I8(51, 1)},
+       TExpect(52, true)
+           .T(0, 5, "00101")
+           .T(5, 4, "01")
+           .T(9, 20, "宫保鸡丁")
+           .T(29, 10, "GBJD")
+           .T(39, 4, "份")
+           .M(43, 1234)
+           .I8(47, 1)
+           .I8(48, 0)
+           .I8(49, 1)
+           .I8(50, 0)
+           .I8(51, 1)},
       {"W-PLUINDEX", R"("GBJD","00101")", TExpect(15, true).T(0, 10, "GBJD").T(10, 5, "00101")},
       {"W-GROUP", R"("90001",2,"00101",3.5,1.5,1)",
        TExpect(21, true).T(0, 5, "90001").I16(5, 2).T(7, 5, "00101").M(12, 350).F(16, 1.5f).I8(20, 1)},
@@ -82,26 +109,58 @@ TEST(AnswerLayout, OneRowOfEveryLayout) {
       {"W-DPLAN", R"("01","ABCDEFGHIJKLMNOPQRSTUVWXYZ")",
        TExpect(23, true).T(0, 3, "01").T(3, 20, "ABCDEFGHIJKLMNOPQRST")},
       {"RT-BILL", R"(1,"00101","宫保鸡丁","份","",2,0.5,38,0,1,2,0,1)",
-       TExpect(58, true).I16(0, 1).T(2, 5, "00101").T(7, 20, "宫保鸡丁").T(27, 4, "份").F(41, 2)
-           .F(45, 0.5f).M(49, 3800).I8(53, 0).I8(54, 1).I8(55, 2).I8(56, 0).I8(57, 1)},
+       TExpect(58, true)
+           .I16(0, 1)
+           .T(2, 5, "00101")
+           .T(7, 20, "宫保鸡丁")
+           .T(27, 4, "份")
+           .F(41, 2)
+           .F(45, 0.5f)
+           .M(49, 3800)
+           .I8(53, 0)
+           .I8(54, 1)
+           .I8(55, 2)
+           .I8(56, 0)
+           .I8(57, 1)},
       {"RT-GQLIST", R"("00101","宫保鸡丁","份",0)",
        TExpect(33, true).T(0, 5, "00101").T(5, 20, "宫保鸡丁").T(25, 4, "份").F(29, 0)},
       // RT-SELL's flags are lenient: x packs 0.
       {"RT-SELL", R"(3,"00101","宫保鸡丁","份","大份",1.5,0,38,x,1,2,3,4)",
-       TExpect(57, true).I8(0, 3).T(1, 5, "00101").T(6, 20, "宫保鸡丁").T(26, 4, "份").T(30, 10, "大份")
-           .F(40, 1.5f).F(44, 0).M(48, 3800).I8(52, 0).I8(53, 1).I8(54, 2).I8(55, 3).I8(56, 4)},
+       TExpect(57, true)
+           .I8(0, 3)
+           .T(1, 5, "00101")
+           .T(6, 20, "宫保鸡丁")
+           .T(26, 4, "份")
+           .T(30, 10, "大份")
+           .F(40, 1.5f)
+           .F(44, 0)
+           .M(48, 3800)
+           .I8(52, 0)
+           .I8(53, 1)
+           .I8(54, 2)
+           .I8(55, 3)
+           .I8(56, 4)},
       {"R-BATCH", R"("B2026120101")", TExpect(12, false).T(0, 12, "B2026120101")},
       {"R-GOODS", R"("S01","6901234567890","D01","可乐 330ml",1,"瓶",12.5,3,-2,2.5,3.8)",
-       TExpect(150, false).T(0, 30, "S01").T(30, 30, "6901234567890").T(60, 15, "D01")
-           .T(75, 40, "可乐 330ml").I8(115, 1).T(116, 14, "瓶").F(130, 12.5f).F(134, 3)
-           .I32(138, 0xFFFFFFFEu).M(142, 250).M(146, 380)},
+       TExpect(150, false)
+           .T(0, 30, "S01")
+           .T(30, 30, "6901234567890")
+           .T(60, 15, "D01")
+           .T(75, 40, "可乐 330ml")
+           .I8(115, 1)
+           .T(116, 14, "瓶")
+           .F(130, 12.5f)
+           .F(134, 3)
+           .I32(138, 0xFFFFFFFEu)
+           .M(142, 250)
+           .M(146, 380)},
       {"R-BILLLIST", R"("PI0001")", TExpect(15, true).T(0, 15, "PI0001")},
       {"R-BILLDETAIL", R"("PI0001","S01","6901234567890",12,2.5)",
-       TExpect(60, true).T(0, 12, "PI0001").T(12, 10, "S01").T(22, 30, "6901234567890").F(52, 12)
-           .M(56, 250)},
+       TExpect(60, true).T(0, 12, "PI0001").T(12, 10, "S01").T(22, 30, "6901234567890").F(52, 12).M(56, 250)},
       {"R-VENDORINF", R"("S01","供应商一","GYS")",
        TExpect(80, true).T(0, 10, "S01").T(10, 60, "供应商一").T(70, 10, "GYS")},
-      {"R-ORGINF", R"("O01","总部","ZB")", TExpect(80, true).T(0, 10, "O01").T(10, 60, "总部").T(70, 10, "ZB")},
+      {"R-ORGINF", R"("O01","总部","ZB")",
+       TExpect(80, true).T(0, 10, "O01").T(10, 60, "总部").T(70, 10, "ZB")},
   };
   for (const TLayoutCase& c : cases) {
     TFakeRows rows{{c.row}};
@@ -178,10 +237,8 @@ TEST(RecordPacking, FrameNumberAdvanceAndWrap) {
   };
   // W-SHOP: one record per frame, so a full frame always leaves rows behind.
   const TCase cases[] = {
-      {"W-SHOP", 0, 1, -1},   // first call of a request opens the procedure
-      {"W-SHOP", 1, 2, 1},
-      {"W-SHOP", 254, 255, 1},
-      {"W-SHOP", 255, 1, 1},  // never through 0
+      {"W-SHOP", 0, 1, -1},  // first call of a request opens the procedure
+      {"W-SHOP", 1, 2, 1},    {"W-SHOP", 254, 255, 1}, {"W-SHOP", 255, 1, 1},  // never through 0
       {"RT-LOGIN", 0, 0, -1},  // a transaction does not advance
   };
   for (const TCase& c : cases) {
@@ -239,8 +296,8 @@ TEST(MoneyToInt, RoundsHalfAwayAtTheFifthDecimalAndKeepsLowBits) {
     double x;
     int32_t cents;
   };
-  const TCase cases[] = {{12.345, 1234}, {-0.29, -29}, {0, 0},      {0.1, 10},  {19.99, 1999},
-                         {-19.99, -1999}, {0.004999, 0}, {21474836.47, 2147483647},
+  const TCase cases[] = {{12.345, 1234},          {-0.29, -29},    {0, 0},        {0.1, 10},
+                         {19.99, 1999},           {-19.99, -1999}, {0.004999, 0}, {21474836.47, 2147483647},
                          {21474836.48, INT32_MIN}};
   for (const TCase& c : cases) EXPECT_EQ(MoneyToInt(c.x), c.cents) << c.x;
 }
@@ -252,7 +309,8 @@ TEST(RequestParams, EveryDecodingRule) {
     std::string text;
   };
   const TCase cases[] = {
-      {"RT-LOGIN", TPayload(22).Text(0, 4, "0001").Text(4, 8, "DEV12345").Text(12, 4, "1001").Text(16, 6, "123456"),
+      {"RT-LOGIN",
+       TPayload(22).Text(0, 4, "0001").Text(4, 8, "DEV12345").Text(12, 4, "1001").Text(16, 6, "123456"),
        R"("0001","DEV12345","1001","123456")"},
       {"RT-BILL", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"(A01,"1001")"},
       {"RT-SELL", TPayload(24).Text(0, 20, "202612100001").Text(20, 4, "1001"), R"("202612100001","1001")"},
@@ -283,11 +341,16 @@ TEST(RequestParams, QuotesAndCommasArriveUnchanged) {
     std::vector<std::string> fields;
   };
   const TCase cases[] = {
-      {"RT-LOGIN", TPayload(22).Text(0, 4, "0001").Text(4, 8, "D\"V").Text(12, 4, "1001").Text(16, 6, "1\"2,3"),
-       R"("0001","D""V","1001","1""2,3")", {"0001", "D\"V", "1001", "1\"2,3"}},
+      {"RT-LOGIN",
+       TPayload(22).Text(0, 4, "0001").Text(4, 8, "D\"V").Text(12, 4, "1001").Text(16, 6, "1\"2,3"),
+       R"("0001","D""V","1001","1""2,3")",
+       {"0001", "D\"V", "1001", "1\"2,3"}},
       {"RT-BILL", TPayload(8).Text(0, 4, "A,1").Text(4, 4, "1001"), R"("A,1","1001")", {"A,1", "1001"}},
       {"RT-BILL", TPayload(8).Text(0, 4, "A\"").Text(4, 4, "\"\""), R"("A""","""""")", {"A\"", "\"\""}},
-      {"RT-SELL", TPayload(24).Text(0, 20, "B\",1").Text(20, 4, "1001"), R"("B"",1","1001")", {"B\",1", "1001"}},
+      {"RT-SELL",
+       TPayload(24).Text(0, 20, "B\",1").Text(20, 4, "1001"),
+       R"("B"",1","1001")",
+       {"B\",1", "1001"}},
       {"R-BILLLIST", TPayload(11).U8(0, 2).Text(1, 10, "S,\"1"), R"(2,"S,""1")", {"2", "S,\"1"}},
   };
   for (const TCase& c : cases) {

@@ -185,7 +185,8 @@ TEST_P(PollReply, EndsTheCycle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PollReply,
-                         ::testing::Values(TReplyCase{"Error63", TermErr(12, kPsw, RC_TERM_EMPTY), RC_TERM_EMPTY},
+                         ::testing::Values(TReplyCase{"Error63", TermErr(12, kPsw, RC_TERM_EMPTY),
+                                                      RC_TERM_EMPTY},
                                            TReplyCase{"ErrorZero", TermErr(12, kPsw, RC_OK), RC_OK},
                                            TReplyCase{"UnknownCode", TermToPc(12, kPsw, 0x7777), RC_BADCMD},
                                            TReplyCase{"NoRequest", {}, RC_TIMEOUT}),
@@ -321,7 +322,8 @@ class CallAnswer : public Poll, public ::testing::WithParamInterface<TCallCase> 
 
 TEST_P(CallAnswer, Result) {
   // The second attempt is answered.
-  rig.port.OnWrite(WordTo(CMD_CALL, 5), [](const TBytes&) { return std::vector<TBytes>{}; }, 0, 1);
+  rig.port.OnWrite(
+      WordTo(CMD_CALL, 5), [](const TBytes&) { return std::vector<TBytes>{}; }, 0, 1);
   rig.port.OnWrite(WordTo(CMD_CALL, 5), Answer(GetParam().answer), 30, 1);
   EXPECT_EQ(rig.poller.CallTerminal(5), GetParam().result);
   EXPECT_EQ(rig.port.Written().size(), GetParam().writes);
@@ -329,7 +331,8 @@ TEST_P(CallAnswer, Result) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, CallAnswer,
                          ::testing::Values(TCallCase{"Ok", TermToPc(5, kPsw, CMD_OK), RC_OK, 2},
-                                           TCallCase{"Error64", TermErr(5, kPsw, RC_TERM_FRAMENO), RC_TERM_FRAMENO, 2},
+                                           TCallCase{"Error64", TermErr(5, kPsw, RC_TERM_FRAMENO),
+                                                     RC_TERM_FRAMENO, 2},
                                            TCallCase{"WrongPassword", TermToPc(5, 1, CMD_OK), RC_BADPSW, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 

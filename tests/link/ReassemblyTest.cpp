@@ -16,7 +16,9 @@ TBytes Cat(std::initializer_list<TBytes> parts) {
   for (const TBytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-TBytes Slice(const TBytes& b, size_t from, size_t to) { return TBytes(b.begin() + from, b.begin() + to); }
+TBytes Slice(const TBytes& b, size_t from, size_t to) {
+  return TBytes(b.begin() + from, b.begin() + to);
+}
 
 const TBytes kReq = BuildTermFrame(7, 0, 0x0204, 0, reinterpret_cast<const uint8_t*>("abcd"), 4);
 const TBytes kOther = BuildTermFrame(9, 0, 0x0304, 0);
@@ -43,7 +45,7 @@ struct TCase {
   std::string name;
   bool base;
   std::vector<TBytes> chunks;
-  TBytes want;  // the complete frame, or empty when none is expected
+  TBytes want;                // the complete frame, or empty when none is expected
   bool lastCompletes = true;  // the last chunk is the one that completes the frame
 };
 
@@ -72,7 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Reassembly,
     ::testing::Values(
         TCase{"OneChunk", false, {kReq}, kReq},
-        TCase{"SplitInThree", false, {Slice(kReq, 0, 1), Slice(kReq, 1, 14), Slice(kReq, 14, kReq.size())}, kReq},
+        TCase{"SplitInThree",
+              false,
+              {Slice(kReq, 0, 1), Slice(kReq, 1, 14), Slice(kReq, 14, kReq.size())},
+              kReq},
         TCase{"AfterNoise", false, {{0x00, 0x10, 0xFF, 0x55}, kReq}, kReq},
         TCase{"RepeatedFirstLead", false, {Cat({{0x1B}, kReq})}, kReq},
         TCase{"LeadThenOtherResets", false, {Cat({{0x1B, 0x05}, Slice(kReq, 1, kReq.size())})}, {}},
@@ -87,15 +92,16 @@ INSTANTIATE_TEST_SUITE_P(
         TCase{"TooSmallLengthResets", false, {Cat({HeadWithLength(5, 0), kReq})}, kReq},
         // Short but self-consistent frames complete; the acceptance test refuses them.
         TCase{"FifteenByteFrame", false, {HeadWithLength(13, 1)}, HeadWithLength(13, 1)},
-        TCase{"TermModeIgnoresBaseFrame", false, {kBase}, {}},
-        TCase{"BaseOneChunk", true, {kBase}, kBase},
+        TCase{"TermModeIgnoresBaseFrame", false, {kBase}, {}}, TCase{"BaseOneChunk", true, {kBase}, kBase},
         TCase{"BaseSplit", true, {Slice(kBase, 0, 2), Slice(kBase, 2, kBase.size())}, kBase},
         TCase{"BaseLeadThenOtherResets", true, {Cat({{0xAF, 0x05}, Slice(kBase, 1, kBase.size())})}, {}},
         TCase{"BaseLeadThenOtherThenFrame", true, {{0xAF, 0x05}, kBase}, kBase},
         TCase{"BaseAfterNoise", true, {{0x11, 0x1B, 0x10}, kBase}, kBase},
         TCase{"BaseLongestFrame", true, {MaxBase()}, MaxBase()},
-        TCase{"BaseOversizedCountResets", true,
-              {{0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0xA0, 246}, TBytes(300, 0x11)}, {}}),
+        TCase{"BaseOversizedCountResets",
+              true,
+              {{0xAF, 0xAF, 0, 0, 0xAF, 0x80, 0xA0, 246}, TBytes(300, 0x11)},
+              {}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ReassemblyState, ModeSwitchMidFrameNeverOverruns) {
@@ -163,7 +169,8 @@ TEST(AcceptanceCheck, Verdicts) {
       {"TerminalFrameUnderBaseFraming", kBaseFraming, kReq, 0, TRecVerdict::Drop, 0},
   };
   for (const auto& c : cases) {
-    const TRecCheck got = CheckRecDataOK(c.framing, c.frame.data(), static_cast<int>(c.frame.size()), c.served);
+    const TRecCheck got =
+        CheckRecDataOK(c.framing, c.frame.data(), static_cast<int>(c.frame.size()), c.served);
     EXPECT_EQ(got.verdict, c.verdict) << c.name;
     if (c.verdict == TRecVerdict::BaseBusy) {
       EXPECT_EQ(got.sender, c.sender) << c.name;

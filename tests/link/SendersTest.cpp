@@ -39,7 +39,8 @@ TEST_P(Senders, FrameLayout) {
   SysSet().BaseCommPsw = static_cast<int>(kPsw);
   EXPECT_EQ(c.send(rig.link), RC_OK);
   ASSERT_EQ(rig.port.Written().size(), 1u);
-  EXPECT_EQ(rig.port.Written()[0].bytes, BuildTermFrame(c.fieldA, c.fieldB, c.word, c.frNo, c.payload.data(), c.payload.size()));
+  EXPECT_EQ(rig.port.Written()[0].bytes,
+            BuildTermFrame(c.fieldA, c.fieldB, c.word, c.frNo, c.payload.data(), c.payload.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -49,15 +50,29 @@ INSTANTIATE_TEST_SUITE_P(
         TSendCase{"Poll", [](TLink& l) { return l.SendPoll(5); }, kPsw, 5, CMD_POLL, 0, {}},
         TSendCase{"CallOpen", [](TLink& l) { return l.SendCall(0); }, 0, 0, CMD_CALL, 0, {}},
         TSendCase{"Call", [](TLink& l) { return l.SendCall(5); }, kPsw, 5, CMD_CALL, 0, {}},
-        TSendCase{"GrantZeroKeepsPassword", [](TLink& l) { return l.SendGrant(0); }, kPsw, 0, CMD_GRANT, 0, {}},
+        TSendCase{
+            "GrantZeroKeepsPassword", [](TLink& l) { return l.SendGrant(0); }, kPsw, 0, CMD_GRANT, 0, {}},
         TSendCase{"Close", [](TLink& l) { return l.SendClose(3); }, kPsw, 3, CMD_CLOSE, 0, {}},
-        TSendCase{"ResultQuery", [](TLink& l) { return l.SendResultQuery(3); }, kPsw, 3, CMD_RESULTQUERY, 0, {}},
+        TSendCase{
+            "ResultQuery", [](TLink& l) { return l.SendResultQuery(3); }, kPsw, 3, CMD_RESULTQUERY, 0, {}},
         TSendCase{"Wait", [](TLink& l) { return l.SendWait(3); }, kPsw, 3, CMD_WT, 0, {}},
         TSendCase{"OkEmpty", [](TLink& l) { return l.SendOK(0, 3, ""); }, kPsw, 3, CMD_OK, 0, {}},
         TSendCase{"OkText", [](TLink& l) { return l.SendOK(7, 3, "成功"); }, kPsw, 3, CMD_OK, 7, Gbk("成功")},
-        TSendCase{"ErrNoText", [](TLink& l) { return l.SendErr(RC_BASEBUSY, 9, ""); }, kPsw, 9, CMD_ER, 0, {RC_BASEBUSY}},
+        TSendCase{"ErrNoText",
+                  [](TLink& l) { return l.SendErr(RC_BASEBUSY, 9, ""); },
+                  kPsw,
+                  9,
+                  CMD_ER,
+                  0,
+                  {RC_BASEBUSY}},
         // A code the byte cannot hold goes out as 255, a failure, never as its low byte.
-        TSendCase{"ErrCodeBeyondTheByte", [](TLink& l) { return l.SendErr(0x12C, 9, "x"); }, kPsw, 9, CMD_ER, 0, {0xFF, 'x'}}),
+        TSendCase{"ErrCodeBeyondTheByte",
+                  [](TLink& l) { return l.SendErr(0x12C, 9, "x"); },
+                  kPsw,
+                  9,
+                  CMD_ER,
+                  0,
+                  {0xFF, 'x'}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class TextCut : public ::testing::Test {

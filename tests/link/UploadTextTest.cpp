@@ -38,8 +38,8 @@ struct TFrameResult {
   std::string strResult;
 };
 
-TFrameResult Convert(const std::string& cmdName, const TBytes& payload, uint8_t frNo,
-                     TFakeSaves& saves, int terminal = 12) {
+TFrameResult Convert(const std::string& cmdName, const TBytes& payload, uint8_t frNo, TFakeSaves& saves,
+                     int terminal = 12) {
   TLinkRig rig;
   TStru_CHGDATA chg;
   chg.iPDANo = terminal;
@@ -77,14 +77,23 @@ TEST(UploadText, EveryRecordLayout) {
       {"RT-MEMU", dish,
        R"("A01","1001","不要辣",5,1,"20261210123456","0012",3,123.45,2,"00101","宫保鸡丁","份","大份",)"
        R"(0.100000001490116,1.5,12,1,0,200,1,0)"},
-      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A01").Text(4, 2, "4").Text(6, 4, "2001").Text(10, 12, "生日宴").Text(22, 4, "1001"),
+      {"RT-OPENTABLE",
+       TPayload(26)
+           .Text(0, 4, "A01")
+           .Text(4, 2, "4")
+           .Text(6, 4, "2001")
+           .Text(10, 12, "生日宴")
+           .Text(22, 4, "1001"),
        R"("A01","4","2001","生日宴","1001")"},
       {"RT-ORDERTABLE", TPayload(26).Text(0, 4, "A02").Text(4, 2, "12").Text(22, 4, "1001"),
        R"("A02","12","","","1001")"},
       {"RT-SETTABLE", TPayload(26).Text(0, 4, "A03").Text(22, 4, "1001"), R"("A03","","","","1001")"},
-      {"RT-CHGTABLE", TPayload(12).Text(0, 4, "A01").Text(4, 4, "B02").Text(8, 4, "1001"), R"("A01","B02","1001")"},
-      {"RT-GATHERTABLE", TPayload(12).Text(0, 4, "A01").Text(4, 4, "B02").Text(8, 4, "1001"), R"("A01","B02","1001")"},
-      {"RT-COPYBILL", TPayload(12).Text(0, 4, "A01").Text(4, 4, "B02").Text(8, 4, "1001"), R"("A01","B02","1001")"},
+      {"RT-CHGTABLE", TPayload(12).Text(0, 4, "A01").Text(4, 4, "B02").Text(8, 4, "1001"),
+       R"("A01","B02","1001")"},
+      {"RT-GATHERTABLE", TPayload(12).Text(0, 4, "A01").Text(4, 4, "B02").Text(8, 4, "1001"),
+       R"("A01","B02","1001")"},
+      {"RT-COPYBILL", TPayload(12).Text(0, 4, "A01").Text(4, 4, "B02").Text(8, 4, "1001"),
+       R"("A01","B02","1001")"},
       {"RT-DELTABLE", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"("A01","1001")"},
       {"RT-TABLEOUT", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"("A01","1001")"},
       {"RT-TABLECALL", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"("A01","1001")"},
@@ -93,30 +102,56 @@ TEST(UploadText, EveryRecordLayout) {
       {"RT-TABLEORDER", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"("A01","1001")"},
       {"RT-PRINTBILL", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"("A01","1001")"},
       {"RT-CHECK", TPayload(8).Text(0, 4, "A01").Text(4, 4, "1001"), R"("A01","1001")"},
-      {"RT-SORTOUT", TPayload(12).Text(0, 4, "A01").Text(4, 4, "01").Text(8, 4, "1001"), R"("A01","01","1001")"},
-      {"RT-SORTCALL", TPayload(12).Text(0, 4, "A01").Text(4, 4, "01").Text(8, 4, "1001"), R"("A01","01","1001")"},
-      {"RT-SORTPRIOR", TPayload(12).Text(0, 4, "A01").Text(4, 4, "01").Text(8, 4, "1001"), R"("A01","01","1001")"},
-      {"RT-DISHOUT", TPayload(13).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 4, "1001"), R"("A01","00101","1001")"},
-      {"RT-DISHCALL", TPayload(13).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 4, "1001"), R"("A01","00101","1001")"},
-      {"RT-DISHPRIOR", TPayload(13).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 4, "1001"), R"("A01","00101","1001")"},
-      {"RT-RETDISH", TPayload(29).Text(0, 4, "A01").Text(4, 5, "00101").Single(9, 1.5f).Text(13, 12, "太咸").Text(25, 4, "1001"),
+      {"RT-SORTOUT", TPayload(12).Text(0, 4, "A01").Text(4, 4, "01").Text(8, 4, "1001"),
+       R"("A01","01","1001")"},
+      {"RT-SORTCALL", TPayload(12).Text(0, 4, "A01").Text(4, 4, "01").Text(8, 4, "1001"),
+       R"("A01","01","1001")"},
+      {"RT-SORTPRIOR", TPayload(12).Text(0, 4, "A01").Text(4, 4, "01").Text(8, 4, "1001"),
+       R"("A01","01","1001")"},
+      {"RT-DISHOUT", TPayload(13).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 4, "1001"),
+       R"("A01","00101","1001")"},
+      {"RT-DISHCALL", TPayload(13).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 4, "1001"),
+       R"("A01","00101","1001")"},
+      {"RT-DISHPRIOR", TPayload(13).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 4, "1001"),
+       R"("A01","00101","1001")"},
+      {"RT-RETDISH",
+       TPayload(29)
+           .Text(0, 4, "A01")
+           .Text(4, 5, "00101")
+           .Single(9, 1.5f)
+           .Text(13, 12, "太咸")
+           .Text(25, 4, "1001"),
        R"("A01","00101",1.5,"太咸","1001")"},
       {"RT-ALLFREE", TPayload(4).Text(0, 4, "1001"), R"("1001")"},
       {"RT-ALLORDER", TPayload(4).Text(0, 4, "1001"), R"("1001")"},
       {"RT-SORTFREE", TPayload(6).Text(0, 2, "01").Text(2, 4, "1001"), R"("01","1001")"},
-      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, 0x31).Text(5, 2, "88").Text(7, 3, "P01").Text(10, 4, "1001"),
+      {"RT-DISC",
+       TPayload(14).Text(0, 4, "A01").U8(4, 0x31).Text(5, 2, "88").Text(7, 3, "P01").Text(10, 4, "1001"),
        R"("A01",1,88,"P01","1001")"},
       {"RT-VIP", TPayload(24).Text(0, 20, "13800138000").Text(20, 4, "1001"), R"("13800138000","1001")"},
-      {"RT-WEIGHT", TPayload(20).Text(0, 4, "A01").Text(4, 5, "00101").Text(9, 3, "001").Single(12, 0.75f).Text(16, 4, "1001"),
+      {"RT-WEIGHT",
+       TPayload(20)
+           .Text(0, 4, "A01")
+           .Text(4, 5, "00101")
+           .Text(9, 3, "001")
+           .Single(12, 0.75f)
+           .Text(16, 4, "1001"),
        R"("A01","00101","001",0.75,"1001")"},
       // The operator code comes first in the record and last in the text.
       {"RT-SETPSW", TPayload(16).Text(0, 4, "1001").Text(4, 6, "111111").Text(10, 6, "222222"),
        R"("111111","222222","1001")"},
-      {"W-PDSTORE", TPayload(60).Text(0, 12, "B001").Text(12, 10, "S01").Text(22, 30, "6901234567890").Single(52, 3).Money(56, 250),
+      {"W-PDSTORE",
+       TPayload(60)
+           .Text(0, 12, "B001")
+           .Text(12, 10, "S01")
+           .Text(22, 30, "6901234567890")
+           .Single(52, 3)
+           .Money(56, 250),
        R"("B001","S01","6901234567890",3,2.50)"},
       {"W-PDOUT", TPayload(60).Text(0, 12, "PO1").Text(22, 30, "G1").Single(52, -2.5f).Money(56, -5),
        R"("PO1","","G1",-2.5,-0.05)"},
-      {"W-PDIN", TPayload(60).Text(0, 12, "PI1").Text(12, 10, "S01").Text(22, 30, "G1").Single(52, 12).Money(56, 1200),
+      {"W-PDIN",
+       TPayload(60).Text(0, 12, "PI1").Text(12, 10, "S01").Text(22, 30, "G1").Single(52, 12).Money(56, 1200),
        R"("PI1","S01","G1",12,12.00)"},
       {"W-GATHER", TPayload(60).Text(0, 12, "GA1").Text(22, 30, "G1").Single(52, 1e20f).Money(56, 0),
        R"("GA1","","G1",1.00000002004088E20,0.00)"},
@@ -146,19 +181,31 @@ TEST(UploadText, AnyCharacterOfATextFieldArrivesUnchanged) {
     std::vector<std::string> fields;
   };
   const TCase cases[] = {
-      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A\"1").Text(4, 2, "4").Text(10, 12, "12\",thin").Text(22, 4, "1001"),
-       R"("A""1","4","","12"",thin","1001")", {"A\"1", "4", "", "12\",thin", "1001"}},
-      {"RT-OPENTABLE", TPayload(26).Text(0, 4, "A01").Text(10, 12, "AB\r宴\n").Text(22, 4, "1001"),
-       "\"A01\",\"\",\"\",\"AB\r宴\n\",\"1001\"", {"A01", "", "", "AB\r宴\n", "1001"}},
-      {"RT-VIP", TPayload(24).Text(0, 20, "\"a,b\"").Text(20, 4, "1001"), R"("""a,b""","1001")",
+      {"RT-OPENTABLE",
+       TPayload(26).Text(0, 4, "A\"1").Text(4, 2, "4").Text(10, 12, "12\",thin").Text(22, 4, "1001"),
+       R"("A""1","4","","12"",thin","1001")",
+       {"A\"1", "4", "", "12\",thin", "1001"}},
+      {"RT-OPENTABLE",
+       TPayload(26).Text(0, 4, "A01").Text(10, 12, "AB\r宴\n").Text(22, 4, "1001"),
+       "\"A01\",\"\",\"\",\"AB\r宴\n\",\"1001\"",
+       {"A01", "", "", "AB\r宴\n", "1001"}},
+      {"RT-VIP",
+       TPayload(24).Text(0, 20, "\"a,b\"").Text(20, 4, "1001"),
+       R"("""a,b""","1001")",
        {"\"a,b\"", "1001"}},
       // The two bare fields of a discount are written quoted only when they must be.
-      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, '"').Text(5, 2, ",1").Text(7, 3, "P01").Text(10, 4, "1001"),
-       R"("A01","""",",1","P01","1001")", {"A01", "\"", ",1", "P01", "1001"}},
-      {"RT-DISC", TPayload(14).Text(0, 4, "A01").U8(4, ',').Text(5, 2, "9").Text(7, 3, "P01").Text(10, 4, "1001"),
-       R"("A01",",",9,"P01","1001")", {"A01", ",", "9", "P01", "1001"}},
-      {"RT-SETPSW", TPayload(16).Text(0, 4, "1001").Text(4, 6, "\"\"\"").Text(10, 6, "a\",\"b"),
-       R"("""""""","a"",""b","1001")", {"\"\"\"", "a\",\"b", "1001"}},
+      {"RT-DISC",
+       TPayload(14).Text(0, 4, "A01").U8(4, '"').Text(5, 2, ",1").Text(7, 3, "P01").Text(10, 4, "1001"),
+       R"("A01","""",",1","P01","1001")",
+       {"A01", "\"", ",1", "P01", "1001"}},
+      {"RT-DISC",
+       TPayload(14).Text(0, 4, "A01").U8(4, ',').Text(5, 2, "9").Text(7, 3, "P01").Text(10, 4, "1001"),
+       R"("A01",",",9,"P01","1001")",
+       {"A01", ",", "9", "P01", "1001"}},
+      {"RT-SETPSW",
+       TPayload(16).Text(0, 4, "1001").Text(4, 6, "\"\"\"").Text(10, 6, "a\",\"b"),
+       R"("""""""","a"",""b","1001")",
+       {"\"\"\"", "a\",\"b", "1001"}},
   };
   for (const TCase& c : cases) {
     TFakeSaves saves;
@@ -179,8 +226,14 @@ TEST(UploadText, OrderWithQuotesKeepsEveryParameterInPlace) {
   header.b = OrderHeaderBytes(kOpTime);
   header.Text(8, 14, std::string("12\",thin") + std::string(6, '\0'));
   ASSERT_EQ(Convert("RT-MEMU", header, 1, saves, 41).r, RC_OK);
-  const TBytes dish = TPayload(57).U8(0, 1).Text(1, 5, "T0001").Text(6, 20, "Pizza 12\",thin").Text(26, 4, "份")
-                          .Single(40, 1).Money(48, 4500).U8(55, 1);
+  const TBytes dish = TPayload(57)
+                          .U8(0, 1)
+                          .Text(1, 5, "T0001")
+                          .Text(6, 20, "Pizza 12\",thin")
+                          .Text(26, 4, "份")
+                          .Single(40, 1)
+                          .Money(48, 4500)
+                          .U8(55, 1);
   ASSERT_EQ(Convert("RT-MEMU", dish, 0, saves, 41).r, RC_OK);
   ASSERT_EQ(saves.saved.size(), 1u);
   TStringList f;
@@ -253,7 +306,7 @@ TEST(UploadFrame, Failures) {
   {
     TFakeSaves saves;
     EXPECT_EQ(Convert("RT-DELTABLE", TBytes(9, 'A'), 0, saves).r, RC_BADFORMAT);  // not whole records
-    EXPECT_EQ(Convert("RT-DELTABLE", {}, 0, saves).r, RC_NODATA);             // nothing to save
+    EXPECT_EQ(Convert("RT-DELTABLE", {}, 0, saves).r, RC_NODATA);                 // nothing to save
     EXPECT_TRUE(saves.saved.empty());
   }
   {

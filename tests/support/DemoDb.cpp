@@ -83,9 +83,13 @@ TDemoDb::TDemoDb() {
   conn_.Open(conn);
 }
 
-TDemoDb::~TDemoDb() { FreeShareDataSetList(); }
+TDemoDb::~TDemoDb() {
+  FreeShareDataSetList();
+}
 
-void TDemoDb::Exec(const std::string& sql) { conn_.Execute(sql); }
+void TDemoDb::Exec(const std::string& sql) {
+  conn_.Execute(sql);
+}
 
 std::vector<std::vector<std::string>> TDemoDb::Rows(const std::string& sql) {
   db::TADOQuery q(&conn_);
@@ -105,18 +109,19 @@ std::string TDemoDb::Scalar(const std::string& sql) {
   return rows.empty() || rows[0].empty() ? "" : rows[0][0];
 }
 
-std::string TDemoDb::FreshKey(const std::string& table, const std::string& column,
-                              const std::string& prefix, size_t width) {
+std::string TDemoDb::FreshKey(const std::string& table, const std::string& column, const std::string& prefix,
+                              size_t width) {
   static const char kChars[] = "0123456789ABCDEFGHJKLMNPQRSTUVWXYZ";
   for (;;) {
     std::string key = prefix;
     while (key.size() < width) key += kChars[Rng()() % (sizeof kChars - 1)];
-    if (Scalar("SELECT count(*) FROM " + table + " WHERE " + column + " = " + Lit(key)) == "0")
-      return key;
+    if (Scalar("SELECT count(*) FROM " + table + " WHERE " + column + " = " + Lit(key)) == "0") return key;
   }
 }
 
-uint32_t TDemoDb::FreshTerminal() { return 100000 + static_cast<uint32_t>(Rng()() % 2000000000u); }
+uint32_t TDemoDb::FreshTerminal() {
+  return 100000 + static_cast<uint32_t>(Rng()() % 2000000000u);
+}
 
 std::string Lit(const std::string& s) {
   std::string r = "'";

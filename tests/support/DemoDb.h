@@ -14,10 +14,10 @@
 
 namespace qv::test {
 
-#define QV_NEED_DEMO_DB()                                                               \
-  do {                                                                                  \
-    if (::qv::test::DemoConnStr().empty())                                              \
-      GTEST_SKIP() << "QV_TEST_PG is not set: no demo database to test against";       \
+#define QV_NEED_DEMO_DB()                                                        \
+  do {                                                                           \
+    if (::qv::test::DemoConnStr().empty())                                       \
+      GTEST_SKIP() << "QV_TEST_PG is not set: no demo database to test against"; \
   } while (0)
 
 // The connection string of this process's demo database (created on first use).
@@ -33,8 +33,8 @@ class TDemoDb {
   std::vector<std::vector<std::string>> Rows(const std::string& sql);
 
   // A key of `width` characters beginning with `prefix` that `table`.`column` does not hold.
-  std::string FreshKey(const std::string& table, const std::string& column,
-                       const std::string& prefix, size_t width);
+  std::string FreshKey(const std::string& table, const std::string& column, const std::string& prefix,
+                       size_t width);
   // A terminal number no other test process uses.
   static uint32_t FreshTerminal();
 

@@ -55,8 +55,7 @@ struct TFakeSaves {
   std::string reply = "保存成功";
 
   TSaveRecordFn Fn() {
-    return [this](const char* kind, int no, const std::string& text, std::string& strResult,
-                  bool bLast) {
+    return [this](const char* kind, int no, const std::string& text, std::string& strResult, bool bLast) {
       const int index = static_cast<int>(saved.size());
       saved.push_back({kind, no, text, bLast});
       strResult = reply;

@@ -29,7 +29,9 @@ TPollRig::TPollRig(uint32_t startTick) : TLinkRig(startTick) {
   });
 }
 
-TPollRig::~TPollRig() { pump.StopTimer(checkTimer); }
+TPollRig::~TPollRig() {
+  pump.StopTimer(checkTimer);
+}
 
 void TPollRig::StopAfter(uint32_t ms) {
   pump.Post([this] { service.enabled = false; }, ms);

@@ -34,7 +34,9 @@ std::vector<std::pair<std::string, std::string>> SplitConn(const std::string& co
   return out;
 }
 
-std::string Quoted(const std::string& ident) { return "\"" + ident + "\""; }
+std::string Quoted(const std::string& ident) {
+  return "\"" + ident + "\"";
+}
 
 std::vector<std::string> SplitBar(const std::string& s) {
   std::vector<std::string> out;
@@ -64,8 +66,7 @@ std::string ConnValue(const std::string& conn, const std::string& key) {
   return "";
 }
 
-std::string WithConnValue(const std::string& conn, const std::string& key,
-                          const std::string& value) {
+std::string WithConnValue(const std::string& conn, const std::string& key, const std::string& value) {
   std::string out;
   bool done = false;
   for (auto [k, v] : SplitConn(conn)) {
@@ -79,9 +80,13 @@ std::string WithConnValue(const std::string& conn, const std::string& key,
   return out;
 }
 
-SqlSession::SqlSession(const std::string& conn) { conn_.Open(conn); }
+SqlSession::SqlSession(const std::string& conn) {
+  conn_.Open(conn);
+}
 
-void SqlSession::Exec(const std::string& sql) { conn_.Execute(sql); }
+void SqlSession::Exec(const std::string& sql) {
+  conn_.Execute(sql);
+}
 
 Rows SqlSession::Query(const std::string& sql) {
   db::TADOQuery q(&conn_);
@@ -121,17 +126,16 @@ PrivateDb::~PrivateDb() {
 }
 
 SocketRelay::SocketRelay(const std::string& target_conn) {
-  const std::string port = ConnValue(target_conn, "port").empty()
-                               ? std::string("5432")
-                               : ConnValue(target_conn, "port");
+  const std::string port =
+      ConnValue(target_conn, "port").empty() ? std::string("5432") : ConnValue(target_conn, "port");
   target_ = ConnValue(target_conn, "host") + "/.s.PGSQL." + port;
   char tmpl[] = "/tmp/qv-relay-XXXXXX";
   dir_ = mkdtemp(tmpl) ? tmpl : "/tmp";
   conn_ = WithConnValue(target_conn, "host", dir_);
   listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_un a = UnixAddress(dir_ + "/.s.PGSQL." + port);
-  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
-      listen(listen_fd_, 16) != 0 || pipe(stop_pipe_) != 0)
+  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || listen(listen_fd_, 16) != 0 ||
+      pipe(stop_pipe_) != 0)
     throw std::runtime_error("relay socket");
   thread_ = std::thread([this] { Run(); });
 }
@@ -233,12 +237,15 @@ PrivateServer::~PrivateServer() {
   std::filesystem::remove_all(dir_, ec);
 }
 
-void PrivateServer::Stop() { Shell("bash " + kFixture + " stop " + dir_ + " 2>/dev/null"); }
+void PrivateServer::Stop() {
+  Shell("bash " + kFixture + " stop " + dir_ + " 2>/dev/null");
+}
 
 void PrivateServer::Start() {
   // The fixture creates clusters; starting an existing one is pg_ctl's job, run as the
   // cluster's owner and found where the fixture finds it.
-  Shell("d=" + dir_ + "; bin=$(dirname \"$(readlink -f \"$(command -v pg_ctl || echo /nonexistent)\")\"); "
+  Shell("d=" + dir_ +
+        "; bin=$(dirname \"$(readlink -f \"$(command -v pg_ctl || echo /nonexistent)\")\"); "
         "[ -x \"$bin/postgres\" ] || bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1); "
         "run=; [ \"$(id -u)\" -eq 0 ] && run=\"runuser -u $(stat -c %U $d/data) --\"; "
         "$run \"$bin/pg_ctl\" -D $d/data -l $d/server.log -w -t 60 -s start >/dev/null 2>&1");
@@ -250,10 +257,11 @@ void CreateRecorder(SqlSession& demo, SqlSession& db, const std::string& name) {
       " array_to_string(p.proargnames, '|'),"
       " array_to_string(array(select format_type(t, null)"
       "   from unnest(coalesce(p.proallargtypes, p.proargtypes::oid[])) t), '|')"
-      " from pg_proc p where p.proname = '" + name + "'"
+      " from pg_proc p where p.proname = '" +
+      name +
+      "'"
       " and p.pronamespace = 'public'::regnamespace and p.prokind = 'p'");
-  if (info.size() != 1)
-    throw std::runtime_error("the demo database has no procedure " + name);
+  if (info.size() != 1) throw std::runtime_error("the demo database has no procedure " + name);
   const std::vector<std::string> names = SplitBar(info[0][1]);
   const std::vector<std::string> types = SplitBar(info[0][2]);
   std::string pairs, cursor;
@@ -264,8 +272,8 @@ void CreateRecorder(SqlSession& demo, SqlSession& db, const std::string& name) {
     }
     pairs += (pairs.empty() ? "" : ", ") + ("'" + names[i] + "', ") + Quoted(names[i]) + "::text";
   }
-  std::string body = "INSERT INTO calls(proc, args) VALUES ('" + name +
-                     "', jsonb_build_object(" + pairs + "));";
+  std::string body =
+      "INSERT INTO calls(proc, args) VALUES ('" + name + "', jsonb_build_object(" + pairs + "));";
   if (!cursor.empty()) body += " OPEN " + Quoted(cursor) + " FOR SELECT 1 AS none WHERE false;";
   db.Exec("CREATE OR REPLACE PROCEDURE " + Quoted(name) + "(" + info[0][0] +
           ") LANGUAGE plpgsql AS $body$ BEGIN " + body + " END $body$");

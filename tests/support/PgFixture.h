@@ -16,17 +16,16 @@ namespace qv::test {
 // The demo database's connection string, or "" when no server was provided.
 std::string DemoConnStr();
 
-#define QV_NEED_PG()                                                        \
-  do {                                                                      \
-    if (::qv::test::DemoConnStr().empty())                                  \
+#define QV_NEED_PG()                                                               \
+  do {                                                                             \
+    if (::qv::test::DemoConnStr().empty())                                         \
       GTEST_SKIP() << "QV_TEST_PG is not set: no database server to test against"; \
   } while (0)
 
 // Value of a keyword ("host", "dbname", ...) of a libpq keyword string, and a copy with it
 // replaced (or added).
 std::string ConnValue(const std::string& conn, const std::string& key);
-std::string WithConnValue(const std::string& conn, const std::string& key,
-                          const std::string& value);
+std::string WithConnValue(const std::string& conn, const std::string& key, const std::string& value);
 
 using Rows = std::vector<std::vector<std::string>>;
 

@@ -37,12 +37,14 @@ std::vector<TWritten> TScriptedPort::WrittenWithWord(uint16_t word) const {
 }
 
 TScriptedPort::TMatch WordIs(uint16_t word) {
-  return [word](const TBytes& b) { return b.size() >= 16 && b[0] == kTermLead1 && FrameWord(b.data()) == word; };
+  return
+      [word](const TBytes& b) { return b.size() >= 16 && b[0] == kTermLead1 && FrameWord(b.data()) == word; };
 }
 
 TScriptedPort::TMatch WordTo(uint16_t word, uint32_t fieldB) {
   return [word, fieldB](const TBytes& b) {
-    return b.size() >= 16 && b[0] == kTermLead1 && FrameWord(b.data()) == word && FrameFieldB(b.data()) == fieldB;
+    return b.size() >= 16 && b[0] == kTermLead1 && FrameWord(b.data()) == word &&
+           FrameFieldB(b.data()) == fieldB;
   };
 }
 
@@ -54,7 +56,9 @@ TScriptedPort::TReply Answer(TBytes frame) {
   return [frame](const TBytes&) { return std::vector<TBytes>{frame}; };
 }
 
-TBytes TermErr(uint32_t iPDANo, uint32_t psw, uint8_t code) { return TermToPc(iPDANo, psw, CMD_ER, 0, {code}); }
+TBytes TermErr(uint32_t iPDANo, uint32_t psw, uint8_t code) {
+  return TermToPc(iPDANo, psw, CMD_ER, 0, {code});
+}
 
 std::string Hex(const TBytes& bytes) {
   std::string s;

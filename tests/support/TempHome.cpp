@@ -47,9 +47,13 @@ void TTempHome::Put(const std::string& name, const std::string& bytes) const {
   f << bytes;
 }
 
-bool TTempHome::Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
+bool TTempHome::Exists(const std::string& name) const {
+  return std::filesystem::exists(Path(name));
+}
 
-void TTempHome::WriteIni(const std::string& text) const { Put("datalink.ini", Utf8ToGbk(text)); }
+void TTempHome::WriteIni(const std::string& text) const {
+  Put("datalink.ini", Utf8ToGbk(text));
+}
 
 std::vector<std::string> TTempHome::Lines(const std::string& file) const {
   const std::string text = GbkToUtf8(Slurp(file));
@@ -67,7 +71,9 @@ std::vector<std::string> TTempHome::Lines(const std::string& file) const {
   return lines;
 }
 
-std::string TTempHome::ErrLogText() const { return GbkToUtf8(Slurp("ResultErr.txt")); }
+std::string TTempHome::ErrLogText() const {
+  return GbkToUtf8(Slurp("ResultErr.txt"));
+}
 
 void TTempHome::ClearLogs() const {
   std::error_code ec;
@@ -75,7 +81,9 @@ void TTempHome::ClearLogs() const {
   std::filesystem::remove(Path("ResultErr.txt"), ec);
 }
 
-void TempHome::SetUp() { SysSet() = TStru_SysSet{}; }
+void TempHome::SetUp() {
+  SysSet() = TStru_SysSet{};
+}
 
 std::chrono::system_clock::time_point Local(int y, int mo, int d, int h, int mi, int s, int ms) {
   std::tm tm{};

@@ -85,8 +85,8 @@ void TTermSession::Expect(uint16_t word, std::function<std::vector<TBytes>(const
   Push([this, word, reply](const TPcFrame& pc, std::vector<TBytes>& out) {
     if (pc.word != word) {
       char msg[96];
-      std::snprintf(msg, sizeof msg, "expected word %04X, the PC wrote %04X (frame %u)", word,
-                    pc.word, pc.frNo);
+      std::snprintf(msg, sizeof msg, "expected word %04X, the PC wrote %04X (frame %u)", word, pc.word,
+                    pc.frNo);
       failures.push_back(msg);
     }
     out = reply(pc);

@@ -18,10 +18,11 @@ std::chrono::system_clock::time_point StartWall() {
 
 }  // namespace
 
-TVirtualClock::TVirtualClock(uint32_t start)
-    : tick_(start), wall_(StartWall()), replaced_(SetClock(this)) {}
+TVirtualClock::TVirtualClock(uint32_t start) : tick_(start), wall_(StartWall()), replaced_(SetClock(this)) {}
 
-TVirtualClock::~TVirtualClock() { SetClock(replaced_); }
+TVirtualClock::~TVirtualClock() {
+  SetClock(replaced_);
+}
 
 void TVirtualPump::Deliver(std::vector<uint8_t> bytes, uint32_t afterMs) {
   Post(
@@ -41,7 +42,9 @@ int TVirtualPump::AddTimer(uint32_t intervalMs, std::function<void()> fn) {
   return id;
 }
 
-void TVirtualPump::StopTimer(int id) { timers_.erase(id); }
+void TVirtualPump::StopTimer(int id) {
+  timers_.erase(id);
+}
 
 void TVirtualPump::ProcessMessages() {
   ++passes_;

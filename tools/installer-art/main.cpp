@@ -67,7 +67,8 @@ QImage Header() {
   p.drawRect(QRectF(term.left() + 4, term.top() + 5, term.width() - 8, 11));
   p.setBrush(QColor(200, 205, 210));
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) p.drawRect(QRectF(term.left() + 4 + c * 5.3, term.top() + 20 + r * 5.5, 3.6, 3.4));
+    for (int c = 0; c < 3; ++c)
+      p.drawRect(QRectF(term.left() + 4 + c * 5.3, term.top() + 20 + r * 5.5, 3.6, 3.4));
   p.drawLine(QPointF(term.right() - 5, term.top()), QPointF(term.right() - 5, term.top() - 7));
   Waves(p, QPointF(term.right() + 2, term.top() + 8), QColor(250, 160, 40), 3, 8);
   Drum(p, QRectF(188, 8, 44, 50), QColor(235, 170, 60));
@@ -99,7 +100,8 @@ int main(int argc, char** argv) {
   }
   QGuiApplication app(argc, argv);
   const QString dir = QString::fromLocal8Bit(argv[1]);
-  const bool ok = Header().save(dir + "/header.jpg", "JPEG", 92) && Logo().save(dir + "/logo.jpg", "JPEG", 92);
+  const bool ok =
+      Header().save(dir + "/header.jpg", "JPEG", 92) && Logo().save(dir + "/logo.jpg", "JPEG", 92);
   if (!ok) std::fprintf(stderr, "cannot write the pictures into %s\n", argv[1]);
   return ok ? 0 : 1;
 }

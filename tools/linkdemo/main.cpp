@@ -37,8 +37,8 @@ void Print(bool fromPc, const uint8_t* d, size_t n) {
   } else {
     meaning = "(part of a frame, " + std::to_string(gShown.RecIndex + 1) + " bytes so far)";
   }
-  std::printf("%8.3f s  %s  %s\n      %s\n", (gClock->GetTickCount() - gStart) / 1000.0, fromPc ? "PC ->" : "PC <-",
-              HexText(d, n).c_str(), meaning.c_str());
+  std::printf("%8.3f s  %s  %s\n      %s\n", (gClock->GetTickCount() - gStart) / 1000.0,
+              fromPc ? "PC ->" : "PC <-", HexText(d, n).c_str(), meaning.c_str());
 }
 
 // Stand-in for the read exchange until the real one exists: the database takes 3.5 s,
@@ -86,18 +86,28 @@ int main() {
   // chunks as the radio delivers them, and acknowledges the answer.
   const uint8_t login[10] = {'1', '0', '0', '1', '8', '8', '8', '8', 0, 0};
   int polls = 0;
-  rig.port.OnWrite(WordIs(CMD_POLL), [&](const TBytes&) {
-    return ++polls < 2 ? std::vector<TBytes>{} : std::vector<TBytes>{TermToPc(kTerminal, kPsw, CMD_ANSWER)};
-  }, 25);
-  rig.port.OnWrite(WordTo(CMD_GRANT, kTerminal), [&](const TBytes&) {
-    const TBytes req = TermToPc(kTerminal, kPsw, 0x0204, 0, TBytes(login, login + sizeof login));
-    return std::vector<TBytes>{TBytes(req.begin(), req.begin() + 9), TBytes(req.begin() + 9, req.end())};
-  }, 40, 1);
-  rig.port.OnWrite(WordTo(CMD_OK, kTerminal), [&](const TBytes&) {
-    // Terminal 9 cuts in before terminal 12 acknowledges.
-    rig.pump.Deliver(TermToPc(9, kPsw, 0x1404, 0, {'0', '0', '0', '1'}), 30);
-    return std::vector<TBytes>{TermToPc(kTerminal, kPsw, CMD_OK)};
-  }, 60, 1);
+  rig.port.OnWrite(
+      WordIs(CMD_POLL),
+      [&](const TBytes&) {
+        return ++polls < 2 ? std::vector<TBytes>{}
+                           : std::vector<TBytes>{TermToPc(kTerminal, kPsw, CMD_ANSWER)};
+      },
+      25);
+  rig.port.OnWrite(
+      WordTo(CMD_GRANT, kTerminal),
+      [&](const TBytes&) {
+        const TBytes req = TermToPc(kTerminal, kPsw, 0x0204, 0, TBytes(login, login + sizeof login));
+        return std::vector<TBytes>{TBytes(req.begin(), req.begin() + 9), TBytes(req.begin() + 9, req.end())};
+      },
+      40, 1);
+  rig.port.OnWrite(
+      WordTo(CMD_OK, kTerminal),
+      [&](const TBytes&) {
+        // Terminal 9 cuts in before terminal 12 acknowledges.
+        rig.pump.Deliver(TermToPc(9, kPsw, 0x1404, 0, {'0', '0', '0', '1'}), 30);
+        return std::vector<TBytes>{TermToPc(kTerminal, kPsw, CMD_OK)};
+      },
+      60, 1);
 
   std::printf("Polling cycle, ordering mode, password %u, virtual clock\n\n", kPsw);
   rig.RunLoop();

@@ -28,8 +28,9 @@ int main(int argc, char** argv) {
   setenv("QUORVEX_HOME", home.c_str(), 1);
   {
     std::ofstream f(home + "datalink.ini", std::ios::binary);
-    f << qv::Utf8ToGbk("[ConnectionString]\r\nDBServerType=1\r\nServer=192.168.1.20\r\nsvrInstance=SQLEXPRESS\r\n"
-                       "uport=1\r\nport=1433\r\nDBName=vqcydata\r\npassword=secret\r\n");
+    f << qv::Utf8ToGbk(
+        "[ConnectionString]\r\nDBServerType=1\r\nServer=192.168.1.20\r\nsvrInstance=SQLEXPRESS\r\n"
+        "uport=1\r\nport=1433\r\nDBName=vqcydata\r\npassword=secret\r\n");
   }
   QApplication app(argc, argv);
   int failures = 0;

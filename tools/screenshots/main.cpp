@@ -86,11 +86,11 @@ void WriteOrderingLog() {
     int rc;
     const char* refusal;
   } rows[] = {
-      {11, "RT-LOGIN", qv::RC_OK, nullptr},       {12, "RT-LOGIN", qv::RC_OK, nullptr},
-      {11, "RT-OPENTABLE", qv::RC_OK, nullptr},   {13, "RT-LOGIN", qv::RC_OK, nullptr},
-      {12, "RT-OPENTABLE", qv::RC_OK, nullptr},   {11, "RT-MEMU", qv::RC_OK, nullptr},
-      {13, "RT-OPENTABLE", 123, "该台已开台"},    {12, "RT-MEMU", qv::RC_OK, nullptr},
-      {11, "RT-BILL", qv::RC_OK, nullptr},        {13, "RT-MEMU", qv::RC_OK, nullptr},
+      {11, "RT-LOGIN", qv::RC_OK, nullptr},     {12, "RT-LOGIN", qv::RC_OK, nullptr},
+      {11, "RT-OPENTABLE", qv::RC_OK, nullptr}, {13, "RT-LOGIN", qv::RC_OK, nullptr},
+      {12, "RT-OPENTABLE", qv::RC_OK, nullptr}, {11, "RT-MEMU", qv::RC_OK, nullptr},
+      {13, "RT-OPENTABLE", 123, "该台已开台"},  {12, "RT-MEMU", qv::RC_OK, nullptr},
+      {11, "RT-BILL", qv::RC_OK, nullptr},      {13, "RT-MEMU", qv::RC_OK, nullptr},
   };
   for (const auto& r : rows) {
     const qv::TStru_CmdList* cmd = qv::GetCmdByName(r.cmd);
@@ -104,7 +104,9 @@ void WriteOrderingLog() {
 class TSteps {
  public:
   void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
-  void Start() { QTimer::singleShot(kPauseMs, [this] { Next(); }); }
+  void Start() {
+    QTimer::singleShot(kPauseMs, [this] { Next(); });
+  }
 
  private:
   static constexpr int kPauseMs = 300;
@@ -145,7 +147,9 @@ int main(int argc, char** argv) {
     qv::sim::TSimThread sim(SimConfig());
     const std::string ini =
         "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nwriteCommLog=1\r\nTransData=111111100\r\nBroadcast=1\r\n"
-        "[CommSet]\r\nCommNo=" + sim.Path() + "\r\nChannelNo=3\r\n"
+        "[CommSet]\r\nCommNo=" +
+        sim.Path() +
+        "\r\nChannelNo=3\r\n"
         "[ConnectionString]\r\nDBServerType=0\r\nServer=192.168.1.20\r\nuport=1\r\nport=1433\r\n"
         "DBName=vqcydata\r\nPassWord=secret\r\n";
     PutFile(home + "datalink.ini", qv::Utf8ToGbk(ini));

@@ -40,7 +40,8 @@ TFieldValues Fields(const std::vector<std::string>& words, size_t from) {
   TFieldValues out;
   for (size_t i = from; i < words.size(); ++i) {
     const size_t eq = words[i].find('=');
-    if (eq == std::string::npos || eq == 0) throw std::invalid_argument("name=value expected, not \"" + words[i] + "\"");
+    if (eq == std::string::npos || eq == 0)
+      throw std::invalid_argument("name=value expected, not \"" + words[i] + "\"");
     out[words[i].substr(0, eq)] = words[i].substr(eq + 1);
   }
   return out;
@@ -95,13 +96,20 @@ void Check(const TSimRequest& r) {
 
 const char* FaultName(TFaultKind kind) {
   switch (kind) {
-    case TFaultKind::Drop: return "drop";
-    case TFaultKind::Crc: return "crc";
-    case TFaultKind::Wt: return "wt";
-    case TFaultKind::Resend: return "resend";
-    case TFaultKind::BadPsw: return "badpsw";
-    case TFaultKind::Intrude: return "intrude";
-    case TFaultKind::Slow: return "slow";
+    case TFaultKind::Drop:
+      return "drop";
+    case TFaultKind::Crc:
+      return "crc";
+    case TFaultKind::Wt:
+      return "wt";
+    case TFaultKind::Resend:
+      return "resend";
+    case TFaultKind::BadPsw:
+      return "badpsw";
+    case TFaultKind::Intrude:
+      return "intrude";
+    case TFaultKind::Slow:
+      return "slow";
   }
   return "?";
 }
@@ -111,13 +119,15 @@ TFault ParseFault(const std::string& spec) {
   const size_t colon = spec.find(':');
   const std::string kind = Lower(spec.substr(0, colon));
   bool found = false;
-  for (TFaultKind k : {TFaultKind::Drop, TFaultKind::Crc, TFaultKind::Wt, TFaultKind::Resend, TFaultKind::BadPsw,
-                       TFaultKind::Intrude, TFaultKind::Slow})
+  for (TFaultKind k : {TFaultKind::Drop, TFaultKind::Crc, TFaultKind::Wt, TFaultKind::Resend,
+                       TFaultKind::BadPsw, TFaultKind::Intrude, TFaultKind::Slow})
     if (kind == FaultName(k)) {
       f.kind = k;
       found = true;
     }
-  if (!found) throw std::invalid_argument("unknown fault \"" + kind + "\" (drop, crc, wt, resend, badpsw, intrude, slow)");
+  if (!found)
+    throw std::invalid_argument("unknown fault \"" + kind +
+                                "\" (drop, crc, wt, resend, badpsw, intrude, slow)");
   std::string rest = colon == std::string::npos ? "" : spec.substr(colon + 1);
   while (!rest.empty()) {
     const size_t comma = rest.find(',');
@@ -140,7 +150,8 @@ TFault ParseFault(const std::string& spec) {
         r = std::stod(val, &used);
       } catch (const std::exception&) {
       }
-      if (used != val.size() || !(r >= 0 && r <= 1)) throw std::invalid_argument("rate: 0 to 1 expected, not \"" + val + "\"");
+      if (used != val.size() || !(r >= 0 && r <= 1))
+        throw std::invalid_argument("rate: 0 to 1 expected, not \"" + val + "\"");
       f.when = TFault::TWhen::Rate;
       f.rate = r;
     } else if (key == "ms") {
@@ -207,9 +218,11 @@ void ParseScript(std::istream& in, const std::string& name, TSimConfig& cfg) {
         TSimTerminalCfg t;
         t.no = static_cast<uint32_t>(Integer("terminal", arg(1), 1, 0x7FFFFFFF));
         for (const TSimTerminalCfg& o : cfg.terminals)
-          if (o.no == t.no) throw std::invalid_argument("terminal " + std::to_string(t.no) + " is defined twice");
+          if (o.no == t.no)
+            throw std::invalid_argument("terminal " + std::to_string(t.no) + " is defined twice");
         size_t i = 2;
-        if (i < w.size() && w[i].find('=') == std::string::npos && Lower(w[i]) != "password") t.mode = Mode(w[i++]);
+        if (i < w.size() && w[i].find('=') == std::string::npos && Lower(w[i]) != "password")
+          t.mode = Mode(w[i++]);
         if (i < w.size() && Lower(w[i]) == "password") {
           t.psw = static_cast<uint32_t>(Integer("password", arg(i + 1), 0, 0xFFFFFFFFLL));
           i += 2;
@@ -230,16 +243,27 @@ void ParseScript(std::istream& in, const std::string& name, TSimConfig& cfg) {
         cfg.baseFaults.push_back(ParseFault(arg(1)));
       } else if (!term) {
         noMore(2);
-        if (key == "station") cfg.station = static_cast<int32_t>(Integer("station", arg(1), INT32_MIN, INT32_MAX));
-        else if (key == "version") cfg.version = arg(1);
-        else if (key == "channel") cfg.channel = static_cast<uint8_t>(Integer("channel", arg(1), 0, 255));
-        else if (key == "delay") cfg.delayMs = static_cast<uint32_t>(Integer("delay", arg(1), 0, 60000));
-        else if (key == "wtdelay") cfg.wtMs = static_cast<uint32_t>(Integer("wtdelay", arg(1), 0, 60000));
-        else if (key == "slowdelay") cfg.slowMs = static_cast<uint32_t>(Integer("slowdelay", arg(1), 0, 600000));
-        else if (key == "intruder") cfg.intruder = static_cast<uint32_t>(Integer("intruder", arg(1), 1, 0x7FFFFFFF));
-        else if (key == "retries") cfg.retries = static_cast<int>(Integer("retries", arg(1), 0, 100));
-        else if (key == "seed") cfg.seed = static_cast<uint32_t>(Integer("seed", arg(1), 0, 0xFFFFFFFFLL));
-        else throw std::invalid_argument("unknown setting \"" + w[0] + "\" (or a terminal line is missing above)");
+        if (key == "station")
+          cfg.station = static_cast<int32_t>(Integer("station", arg(1), INT32_MIN, INT32_MAX));
+        else if (key == "version")
+          cfg.version = arg(1);
+        else if (key == "channel")
+          cfg.channel = static_cast<uint8_t>(Integer("channel", arg(1), 0, 255));
+        else if (key == "delay")
+          cfg.delayMs = static_cast<uint32_t>(Integer("delay", arg(1), 0, 60000));
+        else if (key == "wtdelay")
+          cfg.wtMs = static_cast<uint32_t>(Integer("wtdelay", arg(1), 0, 60000));
+        else if (key == "slowdelay")
+          cfg.slowMs = static_cast<uint32_t>(Integer("slowdelay", arg(1), 0, 600000));
+        else if (key == "intruder")
+          cfg.intruder = static_cast<uint32_t>(Integer("intruder", arg(1), 1, 0x7FFFFFFF));
+        else if (key == "retries")
+          cfg.retries = static_cast<int>(Integer("retries", arg(1), 0, 100));
+        else if (key == "seed")
+          cfg.seed = static_cast<uint32_t>(Integer("seed", arg(1), 0, 0xFFFFFFFFLL));
+        else
+          throw std::invalid_argument("unknown setting \"" + w[0] +
+                                      "\" (or a terminal line is missing above)");
       } else if (key == "mode") {
         noMore(2);
         term->mode = Mode(arg(1));

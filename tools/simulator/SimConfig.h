@@ -26,9 +26,9 @@ struct TFault {
   enum class TWhen { Always, Once, Every, Rate };
   TFaultKind kind = TFaultKind::Drop;
   TWhen when = TWhen::Always;
-  int every = 1;       // Every: each n-th occasion
-  double rate = 0;     // Rate: probability per occasion
-  uint32_t ms = 0;     // Slow: extra delay; Wt: time until the real answer
+  int every = 1;    // Every: each n-th occasion
+  double rate = 0;  // Rate: probability per occasion
+  uint32_t ms = 0;  // Slow: extra delay; Wt: time until the real answer
   // Run state.
   uint64_t occasions = 0;
   bool spent = false;
@@ -40,15 +40,15 @@ TFault ParseFault(const std::string& spec);
 const char* FaultName(TFaultKind kind);
 
 struct TSimRequest {
-  std::string strCmd;             // catalogue name, or "" for a raw code
+  std::string strCmd;  // catalogue name, or "" for a raw code
   uint16_t code = 0;
-  bool bRetData = false;          // a read request (answered with data frames)
-  TFieldValues fields;            // the request line
+  bool bRetData = false;              // a read request (answered with data frames)
+  TFieldValues fields;                // the request line
   std::vector<TFieldValues> records;  // dish / item / record lines
-  std::vector<uint8_t> raw;       // hex= payload, used as it stands
+  std::vector<uint8_t> raw;           // hex= payload, used as it stands
   bool hasRaw = false;
-  std::string text;               // text= payload of a free-text read request
-  int line = 0;                   // where it was written
+  std::string text;  // text= payload of a free-text read request
+  int line = 0;      // where it was written
 };
 
 struct TSimTerminalCfg {
@@ -63,13 +63,13 @@ struct TSimConfig {
   std::string version = "V1.0";
   int32_t station = 1;
   uint8_t channel = 1;
-  uint32_t delayMs = 2;         // turnaround before every answer
-  uint32_t wtMs = 300;          // "WT" fault: the real answer follows after this
-  uint32_t slowMs = 400;        // "slow" fault default
-  uint32_t intruder = 0;        // number of the out-of-turn terminal; 0: highest configured + 1
-  int retries = 2;              // further attempts of a request that failed
+  uint32_t delayMs = 2;   // turnaround before every answer
+  uint32_t wtMs = 300;    // "WT" fault: the real answer follows after this
+  uint32_t slowMs = 400;  // "slow" fault default
+  uint32_t intruder = 0;  // number of the out-of-turn terminal; 0: highest configured + 1
+  int retries = 2;        // further attempts of a request that failed
   bool loop = false;
-  int count = 1;                // rounds of every script (ignored with loop)
+  int count = 1;  // rounds of every script (ignored with loop)
   uint32_t seed = 1;
   std::vector<TFault> faults;      // every terminal and the base station
   std::vector<TFault> baseFaults;  // the base station only

@@ -20,17 +20,28 @@ constexpr uint32_t kIntrudeGapMs = 30;  // the intruder's frame and the real ans
 
 const char* BaseName(uint8_t cmd) {
   switch (cmd) {
-    case BASE_DETECT: return "detect station";
-    case BASE_SETMODULERATE: return "set radio-module rate";
-    case BASE_READMODULERATE: return "read radio-module rate";
-    case BASE_SETAIRRATE: return "set air rate";
-    case BASE_READAIRRATE: return "read air rate";
-    case BASE_SETCHANNEL: return "set channel";
-    case BASE_READCHANNEL: return "read channel";
-    case BASE_SETALL: return "set all parameters";
-    case BASE_READALL: return "read all parameters";
-    case BASE_INFO: return "base information";
-    default: return "unknown command";
+    case BASE_DETECT:
+      return "detect station";
+    case BASE_SETMODULERATE:
+      return "set radio-module rate";
+    case BASE_READMODULERATE:
+      return "read radio-module rate";
+    case BASE_SETAIRRATE:
+      return "set air rate";
+    case BASE_READAIRRATE:
+      return "read air rate";
+    case BASE_SETCHANNEL:
+      return "set channel";
+    case BASE_READCHANNEL:
+      return "read channel";
+    case BASE_SETALL:
+      return "set all parameters";
+    case BASE_READALL:
+      return "read all parameters";
+    case BASE_INFO:
+      return "base information";
+    default:
+      return "unknown command";
   }
 }
 
@@ -47,7 +58,9 @@ uint8_t UploadNo(size_t index, size_t count, bool memu) {
   return static_cast<uint8_t>(1 + index % 255);
 }
 
-bool ValidChannel(uint8_t ch) { return ch >= 1 && ch <= 32; }
+bool ValidChannel(uint8_t ch) {
+  return ch >= 1 && ch <= 32;
+}
 
 }  // namespace
 
@@ -64,14 +77,17 @@ std::string WallClockText() {
 }
 
 TSimEngine::TSimEngine(TSimConfig cfg) : cfg_(std::move(cfg)), channel_(cfg_.channel), rng_(cfg_.seed) {
-  for (const TSimTerminalCfg& c : cfg_.terminals) terms_.push_back(TTerm{c, 0, 0, 0, TPhase::Idle, {}, {}, 0, 0, 0, {}});
+  for (const TSimTerminalCfg& c : cfg_.terminals)
+    terms_.push_back(TTerm{c, 0, 0, 0, TPhase::Idle, {}, {}, 0, 0, 0, {}});
 }
 
 bool TSimEngine::TermFinished(const TTerm& t) const {
   return t.cfg.requests.empty() || (!cfg_.loop && t.round >= cfg_.count);
 }
 
-bool TSimEngine::Pending(const TTerm& t) const { return !TermFinished(t); }
+bool TSimEngine::Pending(const TTerm& t) const {
+  return !TermFinished(t);
+}
 
 bool TSimEngine::Finished() const {
   if (cfg_.loop) return false;
@@ -109,7 +125,8 @@ void TSimEngine::LogFrame(bool fromPc, const std::vector<uint8_t>& f, const std:
   std::string meaning = DescribeFrame(f.data(), f.size(), fromPc);
   if (f.size() >= 11 && f[0] == kBaseLead) meaning += std::string(" (") + BaseName(f[6]) + ")";
   if (!note.empty()) meaning += " [" + note + "]";
-  logger_(WallClockText() + (fromPc ? " <- PC  " : " -> PC  ") + HexText(f.data(), f.size()) + "  | " + meaning);
+  logger_(WallClockText() + (fromPc ? " <- PC  " : " -> PC  ") + HexText(f.data(), f.size()) + "  | " +
+          meaning);
 }
 
 // Input --------------------------------------------------------------------------------
@@ -222,8 +239,8 @@ void TSimEngine::OnBaseFrame(const std::vector<uint8_t>& f) {
 
 // Terminals -------------------------------------------------------------------------------
 
-std::vector<uint8_t> TSimEngine::TermFrame(const TTerm& t, uint16_t word, uint8_t no, const uint8_t* p, size_t n,
-                                           uint32_t psw, bool ownPsw) const {
+std::vector<uint8_t> TSimEngine::TermFrame(const TTerm& t, uint16_t word, uint8_t no, const uint8_t* p,
+                                           size_t n, uint32_t psw, bool ownPsw) const {
   return BuildTermFrame(t.cfg.no, ownPsw ? t.cfg.psw : psw, word, no, p, n);
 }
 
@@ -395,7 +412,8 @@ std::vector<std::vector<uint8_t>> TSimEngine::BuildRequest(const TTerm& t) {
     const size_t per = kMaxPayload / l.Size();
     for (size_t i = 0; i < recs.size(); i += per) {
       std::vector<uint8_t> p;
-      for (size_t j = i; j < recs.size() && j < i + per; ++j) p.insert(p.end(), recs[j].begin(), recs[j].end());
+      for (size_t j = i; j < recs.size() && j < i + per; ++j)
+        p.insert(p.end(), recs[j].begin(), recs[j].end());
       payloads.push_back(std::move(p));
     }
   }
@@ -404,7 +422,8 @@ std::vector<std::vector<uint8_t>> TSimEngine::BuildRequest(const TTerm& t) {
   for (size_t i = 0; i < payloads.size(); ++i) {
     std::vector<uint8_t>& p = payloads[i];
     if (p.size() > kMaxPayload) {
-      Event("terminal " + std::to_string(t.cfg.no) + ": payload cut to " + std::to_string(kMaxPayload) + " bytes");
+      Event("terminal " + std::to_string(t.cfg.no) + ": payload cut to " + std::to_string(kMaxPayload) +
+            " bytes");
       p.resize(kMaxPayload);
     }
     const uint8_t no = r.bRetData ? 0 : UploadNo(i, payloads.size(), memu);
@@ -442,7 +461,8 @@ void TSimEngine::OnPcOk(TTerm& t, uint8_t no, const uint8_t* payload, size_t n) 
     t.answerBytes += n;
     Answer(&t, TermFrame(t, CMD_OK, no), TOccasion::Reply);
     if (no != 0) return;
-    std::string text = std::to_string(t.answerFrames) + " frame(s), " + std::to_string(t.answerBytes) + " bytes";
+    std::string text =
+        std::to_string(t.answerFrames) + " frame(s), " + std::to_string(t.answerBytes) + " bytes";
     // The login answer carries the user name, the PC's clock and a text.
     if (t.cfg.requests[t.next].strCmd == "RT-LOGIN" && n >= 20)
       text += ", user \"" + Text(payload, 8) + "\", clock " + Text(payload + 8, 12) +
@@ -454,8 +474,8 @@ void TSimEngine::OnPcOk(TTerm& t, uint8_t no, const uint8_t* payload, size_t n) 
   const uint8_t expected = FrameNo(t.frames[t.sent].data());
   if (no != expected || Hits(&t, TFaultKind::Resend)) {
     if (no != expected)
-      Event("terminal " + std::to_string(t.cfg.no) + ": acknowledgement " + std::to_string(no) + " for frame " +
-            std::to_string(expected) + ", asking again");
+      Event("terminal " + std::to_string(t.cfg.no) + ": acknowledgement " + std::to_string(no) +
+            " for frame " + std::to_string(expected) + ", asking again");
     Answer(&t, TermFrame(t, CMD_RESEND, 0), TOccasion::Reply);
     return;
   }
@@ -465,7 +485,8 @@ void TSimEngine::OnPcOk(TTerm& t, uint8_t no, const uint8_t* payload, size_t n) 
     return;
   }
   Answer(&t, TermFrame(t, CMD_END, 0), TOccasion::Reply);
-  Finish(t, true, std::to_string(t.frames.size()) + " frame(s)" + (result.empty() ? "" : ", \"" + result + "\""));
+  Finish(t, true,
+         std::to_string(t.frames.size()) + " frame(s)" + (result.empty() ? "" : ", \"" + result + "\""));
 }
 
 void TSimEngine::OnPcErr(uint32_t to, const uint8_t* payload, size_t n) {
@@ -525,8 +546,8 @@ void TSimEngine::OnClose(uint32_t to) {
     d.closed = true;
     const TStru_CmdList* cmd = GetCmdByCode(d.code);
     Event("terminal " + std::to_string(t.cfg.no) + ": download " + (cmd ? cmd->strCmd : "?") + " " +
-          (d.gotLast && !d.badSeq ? "complete" : "incomplete") + ", " + std::to_string(d.frames) + " frame(s), " +
-          std::to_string(d.bytes) + " bytes");
+          (d.gotLast && !d.badSeq ? "complete" : "incomplete") + ", " + std::to_string(d.frames) +
+          " frame(s), " + std::to_string(d.bytes) + " bytes");
   }
 }
 
@@ -549,10 +570,18 @@ TFault* TSimEngine::FindHit(TTerm* t, TFaultKind kind) {
       ++f.occasions;
       bool hit = false;
       switch (f.when) {
-        case TFault::TWhen::Always: hit = true; break;
-        case TFault::TWhen::Once: hit = !f.spent; break;
-        case TFault::TWhen::Every: hit = f.occasions % static_cast<uint64_t>(f.every) == 0; break;
-        case TFault::TWhen::Rate: hit = std::uniform_real_distribution<double>(0, 1)(rng_) < f.rate; break;
+        case TFault::TWhen::Always:
+          hit = true;
+          break;
+        case TFault::TWhen::Once:
+          hit = !f.spent;
+          break;
+        case TFault::TWhen::Every:
+          hit = f.occasions % static_cast<uint64_t>(f.every) == 0;
+          break;
+        case TFault::TWhen::Rate:
+          hit = std::uniform_real_distribution<double>(0, 1)(rng_) < f.rate;
+          break;
       }
       if (hit) {
         f.spent = true;
@@ -579,7 +608,8 @@ void TSimEngine::Answer(TTerm* t, std::vector<uint8_t> frame, TOccasion occasion
   uint64_t at = now_ + cfg_.delayMs;
   if (TFault* f = FindHit(t, TFaultKind::Slow)) {
     const uint32_t ms = f->ms ? f->ms : cfg_.slowMs;
-    Event("fault slow (" + std::to_string(ms) + " ms)" + (t ? " at terminal " + std::to_string(t->cfg.no) : ""));
+    Event("fault slow (" + std::to_string(ms) + " ms)" +
+          (t ? " at terminal " + std::to_string(t->cfg.no) : ""));
     at += ms;
   }
   if (Hits(t, TFaultKind::Drop)) {

@@ -15,12 +15,12 @@
 namespace qv::sim {
 
 struct TSimStats {
-  uint64_t framesIn = 0;       // whole frames from the PC
-  uint64_t framesOut = 0;      // frames written to the PC
-  uint64_t badIn = 0;          // frames from the PC with a bad CRC or sum
-  uint64_t requestsOk = 0;     // requests that ran to their end
-  uint64_t requestsFailed = 0; // attempts that ended in "ER" or were abandoned
-  uint64_t downloadFrames = 0; // download data frames taken by some terminal
+  uint64_t framesIn = 0;        // whole frames from the PC
+  uint64_t framesOut = 0;       // frames written to the PC
+  uint64_t badIn = 0;           // frames from the PC with a bad CRC or sum
+  uint64_t requestsOk = 0;      // requests that ran to their end
+  uint64_t requestsFailed = 0;  // attempts that ended in "ER" or were abandoned
+  uint64_t downloadFrames = 0;  // download data frames taken by some terminal
 };
 
 class TSimEngine {
@@ -115,8 +115,8 @@ class TSimEngine {
   // An answer from terminal t (nullptr: the base station) through the faults.
   void Answer(TTerm* t, std::vector<uint8_t> frame, TOccasion occasion);
   void Schedule(uint64_t at, std::vector<uint8_t> frame, const std::string& note);
-  std::vector<uint8_t> TermFrame(const TTerm& t, uint16_t word, uint8_t no, const uint8_t* p = nullptr, size_t n = 0,
-                                 uint32_t psw = 0, bool ownPsw = true) const;
+  std::vector<uint8_t> TermFrame(const TTerm& t, uint16_t word, uint8_t no, const uint8_t* p = nullptr,
+                                 size_t n = 0, uint32_t psw = 0, bool ownPsw = true) const;
   uint32_t IntruderNo() const;
 
   void Event(const std::string& text);

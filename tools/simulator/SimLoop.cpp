@@ -14,7 +14,9 @@
 namespace qv::sim {
 namespace {
 
-std::runtime_error SysError(const std::string& what) { return std::runtime_error(what + ": " + std::strerror(errno)); }
+std::runtime_error SysError(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
 
 void MakeRaw(int fd) {
   termios t{};

@@ -14,6 +14,8 @@ TPcSide::TPcSide(const std::string& path) {
   started = comm.StartComm();
 }
 
-TPcSide::~TPcSide() { comm.StopComm(); }
+TPcSide::~TPcSide() {
+  comm.StopComm();
+}
 
 }  // namespace qv::sim

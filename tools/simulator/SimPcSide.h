@@ -13,7 +13,9 @@ namespace qv::sim {
 class TCommLinkPort : public ILinkPort {
  public:
   explicit TCommLinkPort(TComm& comm) : comm_(comm) {}
-  bool WriteCommData(const uint8_t* data, uint32_t count) override { return comm_.WriteCommData(data, count); }
+  bool WriteCommData(const uint8_t* data, uint32_t count) override {
+    return comm_.WriteCommData(data, count);
+  }
   TLinkDtr DtrControl() const override {
     return comm_.DtrControl() == TDtrControl::DtrDisable ? TLinkDtr::DtrDisable : TLinkDtr::DtrEnable;
   }

@@ -34,7 +34,8 @@ double ParseNumber(const std::string& name, const std::string& v) {
   } catch (const std::exception&) {
     used = 0;
   }
-  if (used == 0 || used != v.size() || !std::isfinite(x)) throw std::invalid_argument(name + ": not a number: " + v);
+  if (used == 0 || used != v.size() || !std::isfinite(x))
+    throw std::invalid_argument(name + ": not a number: " + v);
   return x;
 }
 
@@ -47,15 +48,16 @@ long long ParseInteger(const std::string& name, const std::string& v, long long 
     used = 0;
   }
   if (used == 0 || used != v.size() || x < lo || x > hi)
-    throw std::invalid_argument(name + ": not an integer from " + std::to_string(lo) + " to " + std::to_string(hi) +
-                                ": " + v);
+    throw std::invalid_argument(name + ": not an integer from " + std::to_string(lo) + " to " +
+                                std::to_string(hi) + ": " + v);
   return x;
 }
 
 // Amounts travel as signed 32-bit hundredths.
 int32_t Hundredths(const std::string& name, const std::string& v) {
   const double x = ParseNumber(name, v) * 100.0;
-  if (x > 2147483647.0 || x < -2147483648.0) throw std::invalid_argument(name + ": amount out of range: " + v);
+  if (x > 2147483647.0 || x < -2147483648.0)
+    throw std::invalid_argument(name + ": amount out of range: " + v);
   return static_cast<int32_t>(std::llround(x));
 }
 
@@ -95,7 +97,10 @@ size_t TLayout::Offset(const std::string& name) const {
 
 std::optional<TLayout> ReadLayout(const std::string& cmd) {
   if (In(cmd, {"RT-LOGIN"}))
-    return TLayout{{{"cCorpCode", K::Text, 4}, {"cDevCode", K::Text, 8}, {"cUserCode", K::Text, 4}, {"cUserPsw", K::Text, 6}}};
+    return TLayout{{{"cCorpCode", K::Text, 4},
+                    {"cDevCode", K::Text, 8},
+                    {"cUserCode", K::Text, 4},
+                    {"cUserPsw", K::Text, 6}}};
   if (In(cmd, {"RT-BILL"})) return TLayout{{{"cTableNo", K::Text, 4}, {"cOpCode", K::Text, 4}}};
   if (In(cmd, {"RT-SELL"})) return TLayout{{{"cBillNo", K::Text, 20}, {"cOpCode", K::Text, 4}}};
   if (In(cmd, {"R-BILLLIST"})) return TLayout{{{"iBillType", K::Byte, 1}, {"cStrCode", K::Text, 10}}};
@@ -139,8 +144,8 @@ std::optional<TLayout> UploadLayout(const std::string& cmd) {
                     {"cOpCode", K::Text, 4}}};
   if (In(cmd, {"RT-CHGTABLE", "RT-GATHERTABLE", "RT-COPYBILL"}))
     return TLayout{{{"cTableNo", K::Text, 4}, {"cDestTableNo", K::Text, 4}, {"cOpCode", K::Text, 4}}};
-  if (In(cmd, {"RT-DELTABLE", "RT-TABLEOUT", "RT-TABLECALL", "RT-TABLECPRIOR", "RT-TABLEFREE", "RT-TABLEORDER",
-               "RT-PRINTBILL", "RT-CHECK"}))
+  if (In(cmd, {"RT-DELTABLE", "RT-TABLEOUT", "RT-TABLECALL", "RT-TABLECPRIOR", "RT-TABLEFREE",
+               "RT-TABLEORDER", "RT-PRINTBILL", "RT-CHECK"}))
     return TLayout{{{"cTableNo", K::Text, 4}, {"cOpCode", K::Text, 4}}};
   if (In(cmd, {"RT-SORTOUT", "RT-SORTCALL", "RT-SORTPRIOR"}))
     return TLayout{{{"cTableNo", K::Text, 4}, {"cSortCode", K::Text, 4}, {"cOpCode", K::Text, 4}}};
@@ -204,7 +209,8 @@ std::vector<uint8_t> EncodeRecord(const TLayout& layout, const TFieldValues& val
         *p = static_cast<uint8_t>(ParseInteger(f.name, v, 0, 255));
         break;
       case K::Char:
-        if (v.size() != 1) throw std::invalid_argument(std::string(f.name) + ": one character expected: " + v);
+        if (v.size() != 1)
+          throw std::invalid_argument(std::string(f.name) + ": one character expected: " + v);
         *p = static_cast<uint8_t>(v[0]);
         break;
       case K::Single: {
@@ -220,7 +226,8 @@ std::vector<uint8_t> EncodeRecord(const TLayout& layout, const TFieldValues& val
         break;
       case K::Time: {
         const int64_t s = ParseTimeValue(v, nowSeconds);
-        if (s < INT32_MIN || s > INT32_MAX) throw std::invalid_argument(std::string(f.name) + ": time out of range: " + v);
+        if (s < INT32_MIN || s > INT32_MAX)
+          throw std::invalid_argument(std::string(f.name) + ": time out of range: " + v);
         PutU32(p, static_cast<uint32_t>(static_cast<int32_t>(s)));
         break;
       }
@@ -257,7 +264,8 @@ std::vector<uint8_t> ParseHex(const std::string& text) {
   int hi = -1;
   for (char c : text) {
     if (c == ' ' || c == ':' || c == ',') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) throw std::invalid_argument("hex: bad digit in " + text);
+    if (!std::isxdigit(static_cast<unsigned char>(c)))
+      throw std::invalid_argument("hex: bad digit in " + text);
     const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(c) - 'A' + 10;
     if (hi < 0) {
       hi = v;

@@ -52,7 +52,8 @@ uint32_t Number(const std::string& opt, const std::string& v) {
   char* end = nullptr;
   errno = 0;
   const unsigned long long x = std::strtoull(v.c_str(), &end, 0);
-  if (v.empty() || *end || errno || x > 0xFFFFFFFFull) throw std::invalid_argument(opt + ": number expected, not \"" + v + "\"");
+  if (v.empty() || *end || errno || x > 0xFFFFFFFFull)
+    throw std::invalid_argument(opt + ": number expected, not \"" + v + "\"");
   return static_cast<uint32_t>(x);
 }
 
@@ -76,24 +77,38 @@ int main(int argc, char** argv) {
       if (a == "--help" || a == "-h") {
         Usage(stdout);
         return 0;
-      } else if (a == "--device") device = value();
-      else if (a == "--loop") cfg.loop = true;
+      } else if (a == "--device")
+        device = value();
+      else if (a == "--loop")
+        cfg.loop = true;
       else if (a == "--count") {
         cfg.count = static_cast<int>(Number(a, value()));
         if (cfg.count < 1) throw std::invalid_argument("--count: at least 1");
         exitWhenDone = true;
-      } else if (a == "--log") logPath = value();
-      else if (a == "--quiet") quiet = true;
-      else if (a == "--fault") faults.push_back(value());
-      else if (a == "--base-fault") baseFaults.push_back(value());
-      else if (a == "--terminal") terminals.push_back(value());
-      else if (a == "--station") set.station = value();
-      else if (a == "--version") set.version = value();
-      else if (a == "--channel") set.channel = value();
-      else if (a == "--delay") set.delay = value();
-      else if (a == "--seed") set.seed = value();
-      else if (!a.empty() && a[0] == '-') throw std::invalid_argument("unknown option " + a);
-      else scripts.push_back(a);
+      } else if (a == "--log")
+        logPath = value();
+      else if (a == "--quiet")
+        quiet = true;
+      else if (a == "--fault")
+        faults.push_back(value());
+      else if (a == "--base-fault")
+        baseFaults.push_back(value());
+      else if (a == "--terminal")
+        terminals.push_back(value());
+      else if (a == "--station")
+        set.station = value();
+      else if (a == "--version")
+        set.version = value();
+      else if (a == "--channel")
+        set.channel = value();
+      else if (a == "--delay")
+        set.delay = value();
+      else if (a == "--seed")
+        set.seed = value();
+      else if (!a.empty() && a[0] == '-')
+        throw std::invalid_argument("unknown option " + a);
+      else
+        scripts.push_back(a);
     }
     if (cfg.loop) exitWhenDone = false;
     for (const std::string& s : scripts) ParseScriptFile(s, cfg);
@@ -110,7 +125,8 @@ int main(int argc, char** argv) {
       std::vector<std::string> parts;
       std::stringstream ss(t);
       for (std::string part; std::getline(ss, part, ':');) parts.push_back(part);
-      if (parts.empty() || parts.size() > 3) throw std::invalid_argument("--terminal: N[:MODE[:PASSWORD]] expected");
+      if (parts.empty() || parts.size() > 3)
+        throw std::invalid_argument("--terminal: N[:MODE[:PASSWORD]] expected");
       std::string line = "terminal " + parts[0];
       if (parts.size() > 1 && !parts[1].empty()) line += " " + parts[1];
       if (parts.size() > 2) line += " password " + parts[2];
@@ -170,9 +186,10 @@ int main(int argc, char** argv) {
 
   const int r = RunSimLoop(fd, engine, stopPipe[0], exitWhenDone);
   const TSimStats& s = engine.Stats();
-  log << WallClockText() << " " << (r == 0 ? "stopped" : "line failed") << ": " << s.framesIn << " frames in ("
-      << s.badIn << " bad), " << s.framesOut << " out, " << s.requestsOk << " requests done, " << s.requestsFailed
-      << " failed, " << s.downloadFrames << " download frames" << std::endl;
+  log << WallClockText() << " " << (r == 0 ? "stopped" : "line failed") << ": " << s.framesIn
+      << " frames in (" << s.badIn << " bad), " << s.framesOut << " out, " << s.requestsOk
+      << " requests done, " << s.requestsFailed << " failed, " << s.downloadFrames << " download frames"
+      << std::endl;
   if (device.empty())
     ClosePty(pty);
   else

@@ -22,16 +22,26 @@ namespace qv {
 
 std::string iCmdToStr(int iType) {
   switch (iType) {
-    case 0: return "检测电台";
-    case 1: return "设置无线模块波特率";
-    case 2: return "读取无线模块波特率";
-    case 3: return "设置空中波特率";
-    case 4: return "读取空中波特率";
-    case 5: return "设置信道";
-    case 6: return "读取信道";
-    case 14: return "设置全部参数";
-    case 21: return "读取全部参数";
-    default: return "未知操作";
+    case 0:
+      return "检测电台";
+    case 1:
+      return "设置无线模块波特率";
+    case 2:
+      return "读取无线模块波特率";
+    case 3:
+      return "设置空中波特率";
+    case 4:
+      return "读取空中波特率";
+    case 5:
+      return "设置信道";
+    case 6:
+      return "读取信道";
+    case 14:
+      return "设置全部参数";
+    case 21:
+      return "读取全部参数";
+    default:
+      return "未知操作";
   }
 }
 
@@ -135,9 +145,7 @@ TfrmCommSet::TfrmCommSet(IPump& pump, QWidget* parent)
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   DesignBasePort(cmSet, true);
-  cmSet.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) {
-    link_.OnReceiveData(data, len);
-  };
+  cmSet.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) { link_.OnReceiveData(data, len); };
   link_.SetPort(&port_);
   link_.SetPump(&pump);
 
@@ -149,7 +157,9 @@ TfrmCommSet::TfrmCommSet(IPump& pump, QWidget* parent)
   connect(btnExit, &QPushButton::clicked, this, [this] { reject(); });
 }
 
-TfrmCommSet::~TfrmCommSet() { cmSet.StopComm(); }
+TfrmCommSet::~TfrmCommSet() {
+  cmSet.StopComm();
+}
 
 void TfrmCommSet::done(int r) {
   cmSet.StopComm();
@@ -204,7 +214,9 @@ void TfrmCommSet::ChannelCommand(uint8_t cmd, uint8_t channel) {
   SetBtnEnabled(true);
 }
 
-void TfrmCommSet::btnReadChannelClick() { ChannelCommand(BASE_READCHANNEL, 0); }
+void TfrmCommSet::btnReadChannelClick() {
+  ChannelCommand(BASE_READCHANNEL, 0);
+}
 
 void TfrmCommSet::btnSetChannelClick() {
   const int c = StrToIntDef(S(cbbChannel->currentText()), 1);

@@ -14,17 +14,15 @@
 namespace qv {
 
 TfrmDownSet::TfrmDownSet(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("frmDownSet");
   setWindowTitle(QStringLiteral("下传设置"));
   auto* vbox = new QVBoxLayout(this);
   auto* grpType = new QGroupBox(QStringLiteral("数据类型"), this);
   grpType->setObjectName("grpType");
-  static const char* const kCaptions[10] = {nullptr,        "酒店名称", "菜品类别",
-                                            "菜品资料",     "菜品多规格", "套菜明细",
-                                            "做法信息",     "菜品私有做法", "退菜原因",
-                                            "折扣方案"};
+  static const char* const kCaptions[10] = {nullptr,    "酒店名称", "菜品类别",     "菜品资料", "菜品多规格",
+                                            "套菜明细", "做法信息", "菜品私有做法", "退菜原因", "折扣方案"};
   auto* g = new QGridLayout(grpType);
   for (int p = 1; p <= 9; ++p) {
     chk[p] = new QCheckBox(QString::fromUtf8(kCaptions[p]), grpType);
@@ -67,8 +65,7 @@ void TfrmDownSet::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
   const std::string& t = SysSet().TransData;
-  for (int p = 1; p <= 9; ++p)
-    Box(p)->setChecked(static_cast<size_t>(p) <= t.size() && t[p - 1] == '1');
+  for (int p = 1; p <= 9; ++p) Box(p)->setChecked(static_cast<size_t>(p) <= t.size() && t[p - 1] == '1');
   chkDownAll->setChecked(SysSet().Broadcast);
 }
 

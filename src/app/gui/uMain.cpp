@@ -85,8 +85,7 @@ std::vector<int> TfrmMain::CheckedTerminals() {
 void TfrmMain::BuildUi() {
   setObjectName("frmMain");
   setWindowIcon(AppIcon());
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
   auto* central = new QWidget(this);
   auto* vbox = new QVBoxLayout(central);
@@ -309,8 +308,8 @@ void TfrmMain::ApplyMode() {
   for (QAction* a : {mniPosSet, mniDel}) a->setText(Replace(a->text(), stock));
   grpPosList->setTitle(Replace(grpPosList->title(), stock));
   for (QPushButton* b : {btnAdd, btnDel}) b->setText(Replace(b->text(), stock));
-  for (QWidget* w : std::initializer_list<QWidget*>{btnDownSet, btnDown, btnStopDown, lblVerCaption,
-                                                    lblBaseNoCaption})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{btnDownSet, btnDown, btnStopDown, lblVerCaption, lblBaseNoCaption})
     w->setVisible(!stock);
   for (QAction* a : {mniDownSet, mniDown, mniStopDown}) a->setVisible(!stock);
 }
@@ -396,7 +395,9 @@ void TfrmMain::ToggleVisible() {
   }
 }
 
-void TfrmMain::mniShowClick() { ToggleVisible(); }
+void TfrmMain::mniShowClick() {
+  ToggleVisible();
+}
 
 void TfrmMain::mniCloseClick() {
   bExitFlag = true;
@@ -413,9 +414,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
       showMinimized();
     return;
   }
-  const int r = MsgBox(this, QMessageBox::Information, QStringLiteral("提示"),
-                       QStringLiteral("您确定要退出系统吗？"), QMessageBox::Ok | QMessageBox::Cancel,
-                       QMessageBox::Cancel);
+  const int r =
+      MsgBox(this, QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("您确定要退出系统吗？"),
+             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
   if (r != QMessageBox::Ok) {
     bExitFlag = false;
     event->ignore();
@@ -520,15 +521,13 @@ void TfrmMain::mniDelClick() {
   const int count = lvPosList->topLevelItemCount();
   if (count == 0) return;
   bool any = false;
-  for (int i = 0; i < count && !any; ++i)
-    any = lvPosList->topLevelItem(i)->checkState(0) == Qt::Checked;
+  for (int i = 0; i < count && !any; ++i) any = lvPosList->topLevelItem(i)->checkState(0) == Qt::Checked;
   if (!any) {
     ShowMessage(this, QStringLiteral("请选择需要删除的记录信息!"));
     return;
   }
-  if (MsgBox(this, QMessageBox::Question, QStringLiteral("警告"),
-             QStringLiteral("请确认是否删除所选的记录?"), QMessageBox::Yes | QMessageBox::No,
-             QMessageBox::Yes) != QMessageBox::Yes)
+  if (MsgBox(this, QMessageBox::Question, QStringLiteral("警告"), QStringLiteral("请确认是否删除所选的记录?"),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes)
     return;
   for (int i = lvPosList->topLevelItemCount() - 1; i >= 0; --i)
     if (lvPosList->topLevelItem(i)->checkState(0) == Qt::Checked) delete lvPosList->takeTopLevelItem(i);
@@ -549,14 +548,17 @@ void TfrmMain::mniNoSelAllClick() {
 
 // --- operation log ---
 
-void TfrmMain::WriteLvLog(int iPDANo, const std::string& strType, const std::string& strValue,
-                          bool bAdd) {
+void TfrmMain::WriteLvLog(int iPDANo, const std::string& strType, const std::string& strValue, bool bAdd) {
   OpLog().WriteLvLog(iPDANo, strType, strValue, bAdd);
 }
 
-void TfrmMain::mniClearClick() { OpLog().Clear(); }
+void TfrmMain::mniClearClick() {
+  OpLog().Clear();
+}
 
-void TfrmMain::RowsCleared() { lvLog->clear(); }
+void TfrmMain::RowsCleared() {
+  lvLog->clear();
+}
 
 void TfrmMain::RowAdded(const TOpLogRow& row) {
   auto* item = new QTreeWidgetItem(lvLog);

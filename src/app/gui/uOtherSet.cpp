@@ -183,9 +183,13 @@ void TfrmOtherSet::chkSafeClick() {
   edt_Pwd->setEnabled(!chkSafe->isChecked());
 }
 
-void TfrmOtherSet::chk2Click() { edtPort->setEnabled(chk2->isChecked()); }
+void TfrmOtherSet::chk2Click() {
+  edtPort->setEnabled(chk2->isChecked());
+}
 
-void TfrmOtherSet::chk6Click() { edt5->setEnabled(chk6->isChecked()); }
+void TfrmOtherSet::chk6Click() {
+  edt5->setEnabled(chk6->isChecked());
+}
 
 void TfrmOtherSet::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

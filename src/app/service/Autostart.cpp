@@ -25,7 +25,7 @@ bool MakeDirs(const std::string& dir) {
     }
     if (i < dir.size()) part += dir[i];
   }
-  struct stat st{};
+  struct stat st {};
   return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -38,7 +38,9 @@ std::string AutostartDir() {
   return dir;
 }
 
-std::string AutostartFile() { return AutostartDir() + "/" + kEntryName; }
+std::string AutostartFile() {
+  return AutostartDir() + "/" + kEntryName;
+}
 
 std::string AutostartExec() {
   // The running program itself: with QUORVEX_HOME the program directory is not the data
@@ -102,8 +104,7 @@ bool reg_Add_Del(bool addReg) {
   }
   if (!MakeDirs(dir)) return false;
   const std::string text = "[Desktop Entry]\nType=Application\nName=" + std::string("433无线服务程序") +
-                           "\nExec=" + AutostartExec() +
-                           "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+                           "\nExec=" + AutostartExec() + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
   return ReplaceFile(file, text) == 0;
 }
 

@@ -14,7 +14,9 @@ void Echo(const std::string& line) {
 
 }  // namespace
 
-void TConsoleView::ShowStatus(const QString& text) { Echo(S(text)); }
+void TConsoleView::ShowStatus(const QString& text) {
+  Echo(S(text));
+}
 
 void TConsoleView::SetNetState(bool linked) {
   // Without a window the journal is the status bar: each change of the link, once.
@@ -23,7 +25,9 @@ void TConsoleView::SetNetState(bool linked) {
   Echo(linked ? "数据库连接 正常" : "数据库连接 断开");
 }
 
-void TConsoleView::RowAdded(const TOpLogRow& row) { Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue); }
+void TConsoleView::RowAdded(const TOpLogRow& row) {
+  Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue);
+}
 
 void TConsoleView::LastRowChanged(const TOpLogRow& row) {
   Echo(row.strPDANo + "\t" + row.strType + "\t" + row.strValue);

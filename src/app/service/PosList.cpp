@@ -12,7 +12,9 @@
 namespace qv {
 namespace {
 
-std::string ListPath() { return FindNoCase(GetAppPath(), "POSLIST.BAT"); }
+std::string ListPath() {
+  return FindNoCase(GetAppPath(), "POSLIST.BAT");
+}
 
 [[noreturn]] void Fail(const std::string& what, int err) {
   throw std::runtime_error(what + ": " + std::strerror(err));
@@ -35,8 +37,8 @@ std::vector<TPosRow> LoadPosList() {
   std::vector<TPosRow> rows;
   std::ifstream f(ListPath(), std::ios::binary);
   if (!f) return rows;
-  const std::string text = GbkToUtf8(
-      std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()));
+  const std::string text =
+      GbkToUtf8(std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()));
   // Lines end in CR LF, LF or CR; a break at the very end opens no further line.
   size_t i = 0;
   while (i < text.size()) {

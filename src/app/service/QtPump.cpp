@@ -6,7 +6,9 @@
 
 namespace qv {
 
-void TQtPump::ProcessMessages() { QCoreApplication::processEvents(); }
+void TQtPump::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
 
 void TQtPump::Sleep(uint32_t ms) {
   // The timer's own event ends the wait at the deadline.

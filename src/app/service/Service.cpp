@@ -35,16 +35,14 @@ TService::TService(IDbService& db, IServiceView& view, QObject* parent)
   connect(tmrLink, &QTimer::timeout, this, [this] { tmrLinkTimer(); });
 
   DesignBasePort(cmPDA, false);
-  cmPDA.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) {
-    link_.OnReceiveData(data, len);
-  };
+  cmPDA.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) { link_.OnReceiveData(data, len); };
   link_.SetPort(&port_);
   link_.SetPump(&QtPump());
   exchange_ = MakeExchangeHandler(link_);
   poller_.SetExchangeHandler(exchange_.get());
   poller_.SetClearLastBillNo(ClearLastBillNoHook());
-  download_ = std::make_unique<TDownload>(link_, poller_, [this] { return view_.CheckedTerminals(); },
-                                          BridgeReadRow());
+  download_ = std::make_unique<TDownload>(
+      link_, poller_, [this] { return view_.CheckedTerminals(); }, BridgeReadRow());
   OpLog().SetView(&view_);
   for (const TOpLogRow& row : OpLog().Rows()) view_.RowAdded(row);
   // A request that found the link down has checked it at once: show what it found.
@@ -149,7 +147,9 @@ bool TService::ReadBaseInfo() {
   return false;
 }
 
-bool TService::IsCheckTimerEnabled() { return tmrCheck->isActive(); }
+bool TService::IsCheckTimerEnabled() {
+  return tmrCheck->isActive();
+}
 
 void TService::OnCheckTimeout() {
   // The loop runs from a posted call, not inside the timer event: Qt does not deliver a
@@ -177,8 +177,8 @@ void TService::tmrLinkTimer() {
         SetNetState();
       } else {
         ++iLinkFailCount;
-        OpLog().WriteLvLog(0, "系统提示", "连接数据库失败!系统自动连接失败次数:" + std::to_string(iLinkFailCount),
-                           true);
+        OpLog().WriteLvLog(0, "系统提示",
+                           "连接数据库失败!系统自动连接失败次数:" + std::to_string(iLinkFailCount), true);
       }
     }
   } catch (...) {

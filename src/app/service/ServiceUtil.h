@@ -8,8 +8,12 @@ namespace qv {
 inline constexpr const char* kAppTitle = "433无线服务程序";
 inline constexpr const char* kVersion = "V3.06.160822";
 
-inline QString Q(const std::string& s) { return QString::fromStdString(s); }
-inline std::string S(const QString& s) { return s.toStdString(); }
+inline QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+inline std::string S(const QString& s) {
+  return s.toStdString();
+}
 
 // Text for a port-open result.
 std::string GetStartCommMsg(int code);

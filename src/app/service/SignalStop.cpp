@@ -48,7 +48,7 @@ TSignalStop::TSignalStop(QObject* parent) : QObject(parent) {
   notifier_->setEnabled(false);
   connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { OnReadable(); });
 
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sa.sa_flags = SA_RESTART;
   // Another of them during the handler waits until the defaults are back.
@@ -80,9 +80,12 @@ void TSignalStop::OnReadable() {
 
 const char* SignalName(int signo) {
   switch (signo) {
-    case SIGINT: return "SIGINT";
-    case SIGHUP: return "SIGHUP";
-    default: return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "SIGTERM";
   }
 }
 

@@ -76,7 +76,8 @@ void ParseArgs(const std::vector<std::string>& Args, TDbParams& P, TOptions& O) 
     } else if (TakeValue(Args, i, "--instance", v)) {
       P.Instance = v;
     } else if (TakeValue(Args, i, "--type", v)) {
-      if (v != "0" && v != "1") throw std::invalid_argument("--type is 0 (MS-SQLSERVER) or 1 (MS-SQLSERVER 2005)");
+      if (v != "0" && v != "1")
+        throw std::invalid_argument("--type is 0 (MS-SQLSERVER) or 1 (MS-SQLSERVER 2005)");
       P.DbType = v == "1" ? 1 : 0;
     } else if (TakeValue(Args, i, "--user", v)) {
       P.User = v;
@@ -88,8 +89,9 @@ void ParseArgs(const std::vector<std::string>& Args, TDbParams& P, TOptions& O) 
     } else if (TakeValue(Args, i, "--password-file", v)) {
       O.PasswordFile = v;
     } else if (a.rfind("--password", 0) == 0) {
-      throw std::invalid_argument("the password is never taken from the command line: use --password-file FILE "
-                                  "(\"-\" reads standard input)");
+      throw std::invalid_argument(
+          "the password is never taken from the command line: use --password-file FILE "
+          "(\"-\" reads standard input)");
     } else if (a.rfind("-", 0) == 0) {
       throw std::invalid_argument("unknown option " + a);
     } else if (SameText(a, "install")) {
@@ -166,8 +168,8 @@ void PrintHelp(std::ostream& Out) {
          "--yes was not given (nothing changed).\n";
 }
 
-int RunBatch(const std::vector<std::string>& Args, const TInstallerEnv& Env, std::istream& In, std::ostream& Out,
-             std::ostream& Err) {
+int RunBatch(const std::vector<std::string>& Args, const TInstallerEnv& Env, std::istream& In,
+             std::ostream& Out, std::ostream& Err) {
   TDbParams params = LoadDataLink();
   TOptions opt;
   try {

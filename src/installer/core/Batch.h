@@ -10,9 +10,9 @@ namespace qv::installer {
 
 // Exit statuses of the batch mode.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;      // the installation, the test or the save failed
-inline constexpr int kExitUsage = 2;       // the command line is wrong
-inline constexpr int kExitNotReplaced = 3; // the database exists and --yes was not given
+inline constexpr int kExitFailed = 1;       // the installation, the test or the save failed
+inline constexpr int kExitUsage = 2;        // the command line is wrong
+inline constexpr int kExitNotReplaced = 3;  // the database exists and --yes was not given
 
 // True when the arguments (without the program name) ask for the batch mode.
 bool WantsBatch(const std::vector<std::string>& Args);
@@ -22,7 +22,7 @@ void PrintHelp(std::ostream& Out);
 
 // Runs the batch mode: the fields come from DATALINK.INI and the options, the texts go to
 // Out (progress, success) and Err (failures), the password may come from In.
-int RunBatch(const std::vector<std::string>& Args, const TInstallerEnv& Env, std::istream& In, std::ostream& Out,
-             std::ostream& Err);
+int RunBatch(const std::vector<std::string>& Args, const TInstallerEnv& Env, std::istream& In,
+             std::ostream& Out, std::ostream& Err);
 
 }  // namespace qv::installer

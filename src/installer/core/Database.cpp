@@ -66,8 +66,8 @@ std::string FileKey(std::string Path) {
 
 // Directory + FileName, or the first of Directory + stem_1.ext, stem_2.ext ... that no
 // database holds.
-std::string FreePath(const std::string& Directory, const std::string& FileName, const std::set<std::string>& Held,
-                     const std::string& Taken) {
+std::string FreePath(const std::string& Directory, const std::string& FileName,
+                     const std::set<std::string>& Held, const std::string& Taken) {
   std::string path = Directory + FileName;
   const size_t dot = FileName.rfind('.');
   const std::string stem = dot == std::string::npos ? FileName : FileName.substr(0, dot);
@@ -101,7 +101,8 @@ class TSqlServer final : public TDialect {
   }
 
   void Prepare(IDbSession& Db, const TTarget& T, std::string& DataPath, std::string& LogPath) override {
-    if (T.Replacing && Exists(Db, NewName(T.Name))) Db.Execute("DROP DATABASE " + QuoteTsqlName(NewName(T.Name)), {});
+    if (T.Replacing && Exists(Db, NewName(T.Name)))
+      Db.Execute("DROP DATABASE " + QuoteTsqlName(NewName(T.Name)), {});
     // The files every database on the server has open (the one replaced among them).
     std::set<std::string> held;
     for (const auto& row : Db.Query("SELECT RTRIM(filename) FROM master.dbo.sysaltfiles", {}))
@@ -110,7 +111,8 @@ class TSqlServer final : public TDialect {
     LogPath = FreePath(T.Directory, T.LogFileName, held, DataPath);
   }
 
-  void Load(IDbSession& Db, const TTarget& T, const std::string& DataPath, const std::string& LogPath) override {
+  void Load(IDbSession& Db, const TTarget& T, const std::string& DataPath,
+            const std::string& LogPath) override {
     const std::string as = T.Replacing ? NewName(T.Name) : T.Name;
     Db.Execute("EXEC sp_attach_db @dbname = ?, @filename1 = ?, @filename2 = ?", {as, DataPath, LogPath});
     if (!T.Replacing) return;
@@ -142,12 +144,14 @@ class TPostgres final : public TDialect {
   }
 
   void Prepare(IDbSession& Db, const TTarget& T, std::string& DataPath, std::string& LogPath) override {
-    if (T.Replacing && Exists(Db, NewName(T.Name))) Db.Execute("DROP DATABASE " + QuotePgName(NewName(T.Name)), {});
+    if (T.Replacing && Exists(Db, NewName(T.Name)))
+      Db.Execute("DROP DATABASE " + QuotePgName(NewName(T.Name)), {});
     DataPath = T.Directory + T.DataFileName;
     LogPath = T.Directory + T.LogFileName;
   }
 
-  void Load(IDbSession& Db, const TTarget& T, const std::string& DataPath, const std::string& LogPath) override {
+  void Load(IDbSession& Db, const TTarget& T, const std::string& DataPath,
+            const std::string& LogPath) override {
     const std::string as = T.Replacing ? NewName(T.Name) : T.Name;
     Db.Execute("CREATE DATABASE " + QuotePgName(as) + " TEMPLATE template0 ENCODING 'UTF8'", {});
     try {
@@ -176,7 +180,8 @@ class TPostgres final : public TDialect {
       Db.Execute("ALTER DATABASE " + QuotePgName(as) + " RENAME TO " + QuotePgName(T.Name), {});
     } catch (...) {
       Quietly([&] {
-        Db.Execute("ALTER DATABASE " + QuotePgName(OldName(T.Name)) + " RENAME TO " + QuotePgName(T.Name), {});
+        Db.Execute("ALTER DATABASE " + QuotePgName(OldName(T.Name)) + " RENAME TO " + QuotePgName(T.Name),
+                   {});
       });
       Quietly([&] { Db.Execute("DROP DATABASE " + QuotePgName(as), {}); });
       throw;
@@ -191,10 +196,16 @@ class TPostgres final : public TDialect {
 
 }  // namespace
 
-std::unique_ptr<IDbSession> NewAdoSession() { return std::make_unique<TAdoSession>(); }
+std::unique_ptr<IDbSession> NewAdoSession() {
+  return std::make_unique<TAdoSession>();
+}
 
-std::string NewName(const std::string& Name) { return Name + "_brinmoor_new"; }
-std::string OldName(const std::string& Name) { return Name + "_brinmoor_old"; }
+std::string NewName(const std::string& Name) {
+  return Name + "_brinmoor_new";
+}
+std::string OldName(const std::string& Name) {
+  return Name + "_brinmoor_old";
+}
 
 std::string QuoteTsqlName(const std::string& Name) {
   std::string r = "[";
@@ -208,7 +219,9 @@ std::string QuotePgName(const std::string& Name) {
   return r + "\"";
 }
 
-std::unique_ptr<TDialect> NewSqlServerDialect() { return std::make_unique<TSqlServer>(); }
+std::unique_ptr<TDialect> NewSqlServerDialect() {
+  return std::make_unique<TSqlServer>();
+}
 
 std::unique_ptr<TDialect> NewPostgresDialect(std::string ConnStr, TSessionFactory NewSession) {
   return std::make_unique<TPostgres>(std::move(ConnStr), std::move(NewSession));
@@ -217,9 +230,12 @@ std::unique_ptr<TDialect> NewPostgresDialect(std::string ConnStr, TSessionFactor
 std::unique_ptr<TDialect> DialectFor(const std::string& ConnStr, TSessionFactory NewSession) {
   try {
     switch (db::ParseConnectionString(ConnStr).Backend) {
-      case db::TBackend::PostgreSQL: return NewPostgresDialect(ConnStr, std::move(NewSession));
-      case db::TBackend::ODBC: return NewSqlServerDialect();
-      default: return nullptr;
+      case db::TBackend::PostgreSQL:
+        return NewPostgresDialect(ConnStr, std::move(NewSession));
+      case db::TBackend::ODBC:
+        return NewSqlServerDialect();
+      default:
+        return nullptr;
     }
   } catch (...) {
     return nullptr;

@@ -49,7 +49,7 @@ struct TTarget {
   std::string Directory;     // where the files go, with its trailing separator
   std::string DataFileName;  // names of the shipped files
   std::string LogFileName;
-  bool Replacing = false;    // a database of that name exists and is to be replaced
+  bool Replacing = false;  // a database of that name exists and is to be replaced
 };
 
 class TDialect {
@@ -59,7 +59,8 @@ class TDialect {
   virtual bool Exists(IDbSession& Db, const std::string& Name) = 0;
   // Before the copy: clears what an interrupted replacement left and chooses where the
   // two files go.
-  virtual void Prepare(IDbSession& Db, const TTarget& Target, std::string& DataPath, std::string& LogPath) = 0;
+  virtual void Prepare(IDbSession& Db, const TTarget& Target, std::string& DataPath,
+                       std::string& LogPath) = 0;
   // After the copy: attaches (SQL Server) or creates and loads (PostgreSQL) the database
   // from the copied files and, for a replacement, swaps it in.
   virtual void Load(IDbSession& Db, const TTarget& Target, const std::string& DataPath,

@@ -32,7 +32,9 @@ bool EndsRun(TInstallResult Result) {
          Result == TInstallResult::Installed;
 }
 
-std::string ReplaceQuestion(const std::string& Name) { return kReplaceHead + Name + kReplaceTail; }
+std::string ReplaceQuestion(const std::string& Name) {
+  return kReplaceHead + Name + kReplaceTail;
+}
 
 TInstallOutcome Install(const TDbParams& Params, const TSetupInfo& Setup, const TInstallerEnv& Env,
                         IInstallerUi& Ui) {

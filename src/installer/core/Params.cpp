@@ -48,7 +48,9 @@ TSetupInfo ReadSetupIni(const std::string& Dir) {
   return s;
 }
 
-bool ShowLogo(const TSetupInfo& Setup) { return SameText(Setup.ShowImage, "Vantorq"); }
+bool ShowLogo(const TSetupInfo& Setup) {
+  return SameText(Setup.ShowImage, "Vantorq");
+}
 
 std::string ShippedFile(const std::string& Dir, const std::string& FileName) {
   const std::string data = FindNoCase(Dir, "Data") + "/";
@@ -61,7 +63,9 @@ std::string InputParam(const std::vector<std::string>& Args) {
   return last;
 }
 
-bool IsInstallMode(const std::string& InputParam) { return SameText(InputParam, "install"); }
+bool IsInstallMode(const std::string& InputParam) {
+  return SameText(InputParam, "install");
+}
 
 TDbParams LoadDataLink() {
   const TIniFile ini = DataLinkIni();
@@ -80,7 +84,8 @@ TDbParams LoadDataLink() {
 
 std::string SavedServer(const TDbParams& Params) {
   const std::string instance = "\\" + Trim(Params.Instance);
-  if (Params.DbType == 1 && Params.Server.find(instance) == std::string::npos) return Params.Server + instance;
+  if (Params.DbType == 1 && Params.Server.find(instance) == std::string::npos)
+    return Params.Server + instance;
   return Params.Server;
 }
 
@@ -104,12 +109,13 @@ std::string BuildConnectionString(const TDbParams& Params, bool InstallMode) {
     const std::string connstring = DataLinkIni().ReadString("connectionstring", "connstring", "");
     if (!connstring.empty()) {
       // PostgreSQL creates, renames and drops a database only from another one.
-      if (InstallMode && NamesPostgres(connstring)) return db::PostgresWithDatabase(connstring, kPgMaintenanceDb);
+      if (InstallMode && NamesPostgres(connstring))
+        return db::PostgresWithDatabase(connstring, kPgMaintenanceDb);
       return connstring;
     }
     return db::BuildOleDbConnString({Params.NTAuth, InstallMode ? std::string("master") : Trim(Params.DbName),
-                                     Trim(Params.User), Trim(Params.Password), Trim(Params.Server), Params.UsePort,
-                                     Trim(Params.Port)});
+                                     Trim(Params.User), Trim(Params.Password), Trim(Params.Server),
+                                     Params.UsePort, Trim(Params.Port)});
   } catch (...) {
     return "";
   }
@@ -117,7 +123,9 @@ std::string BuildConnectionString(const TDbParams& Params, bool InstallMode) {
 
 bool IsValidDbName(const std::string& Name) {
   if (Name.empty() || Name.size() > 50) return false;
-  const auto letter = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+  const auto letter = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  };
   if (!letter(static_cast<unsigned char>(Name[0]))) return false;
   for (unsigned char c : Name)
     if (!letter(c) && !(c >= '0' && c <= '9')) return false;
@@ -129,7 +137,8 @@ std::string WithSeparator(const std::string& Directory) {
   return Directory + "/";
 }
 
-TInputCheck CheckInput(const TDbParams& Params, const TSetupInfo& Setup, const std::string& ShippedDirectory) {
+TInputCheck CheckInput(const TDbParams& Params, const TSetupInfo& Setup,
+                       const std::string& ShippedDirectory) {
   const std::string name = Trim(Params.DbName);
   if (name.empty()) return {false, kNeedDbName};
   if (!IsValidDbName(name)) return {false, kBadDbName};

@@ -30,17 +30,17 @@ bool IsInstallMode(const std::string& InputParam);
 
 // The window's fields.
 struct TDbParams {
-  int DbType = 0;                    // cbbtype: 0 "MS-SQLSERVER", 1 "MS-SQLSERVER 2005"
+  int DbType = 0;  // cbbtype: 0 "MS-SQLSERVER", 1 "MS-SQLSERVER 2005"
   std::string Instance = "SQLEXPRESS";
   std::string Server = "(Local)";
   bool UsePort = false;
   std::string Port = "1433";
-  bool NTAuth = false;               // the system account: user and password unused
+  bool NTAuth = false;  // the system account: user and password unused
   std::string User = "sa";
   std::string Password;
-  bool NameDb = false;               // chk1: the name field may be edited
+  bool NameDb = false;  // chk1: the name field may be edited
   std::string DbName = "vqcydata";
-  std::string Directory;             // where the database files are copied
+  std::string Directory;  // where the database files are copied
 };
 
 // [ConnectionString] of DATALINK.INI into the fields; the user stays "sa", the directory

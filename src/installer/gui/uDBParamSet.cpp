@@ -22,15 +22,23 @@
 namespace qv {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+  return s.toStdString();
+}
 
 QMessageBox::Icon BoxIcon(installer::TIcon Icon) {
   switch (Icon) {
-    case installer::TIcon::Information: return QMessageBox::Information;
-    case installer::TIcon::Question: return QMessageBox::Question;
-    case installer::TIcon::Warning: return QMessageBox::Warning;
-    default: return QMessageBox::NoIcon;
+    case installer::TIcon::Information:
+      return QMessageBox::Information;
+    case installer::TIcon::Question:
+      return QMessageBox::Question;
+    case installer::TIcon::Warning:
+      return QMessageBox::Warning;
+    default:
+      return QMessageBox::NoIcon;
   }
 }
 
@@ -58,11 +66,14 @@ class TWindowUi final : public installer::IInstallerUi {
   Tfrm_DBParamSet& form_;
 };
 
-QLabel* Caption(const char* Text, QWidget* Parent) { return new QLabel(QString::fromUtf8(Text), Parent); }
+QLabel* Caption(const char* Text, QWidget* Parent) {
+  return new QLabel(QString::fromUtf8(Text), Parent);
+}
 
 }  // namespace
 
-Tfrm_DBParamSet::Tfrm_DBParamSet(const std::vector<std::string>& Args, installer::TInstallerEnv Env, QWidget* Parent)
+Tfrm_DBParamSet::Tfrm_DBParamSet(const std::vector<std::string>& Args, installer::TInstallerEnv Env,
+                                 QWidget* Parent)
     : QWidget(Parent), env_(std::move(Env)) {
   // Every argument in turn, so that the last one remains.
   for (const std::string& a : Args) InputParam = installer::InputParam({a});
@@ -275,8 +286,8 @@ void Tfrm_DBParamSet::btn1Click() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const installer::TTestResult r = installer::TestConnection(Fields(), InstallMode(), env_);
   QApplication::restoreOverrideCursor();
-  QMessageBox box(QMessageBox::Information, QString::fromUtf8(installer::kTitleInfo), Q(installer::TestMessage(r)),
-                  QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Information, QString::fromUtf8(installer::kTitleInfo),
+                  Q(installer::TestMessage(r)), QMessageBox::Ok, this);
   box.exec();
 }
 

@@ -139,12 +139,11 @@ TEST_F(CommSetDialog, ReadsAndSetsTheChannelThenSavesIt) {
   const std::vector<uint8_t> set = {0xAF, 0xAF, 0x00, 0x00, 0xAF, 0x80, 0x05, 0x02, 20, 0x00};
   EXPECT_EQ(std::vector<uint8_t>(frames[1].begin(), frames[1].begin() + 10), set);
   EXPECT_EQ(frames[0][6], 6);
-  EXPECT_EQ(ReadIni(Path("datalink.ini"))["CommSet"],
-            (TKeys{{"CommNo", station.SlavePath()},
-                   {"BaudRate", "115200"},
-                   {"ChannelNo", "20"},
-                   {"SkyBaudRate", "115200"},
-                   {"WirelessRate", "115200"}}));
+  EXPECT_EQ(ReadIni(Path("datalink.ini"))["CommSet"], (TKeys{{"CommNo", station.SlavePath()},
+                                                             {"BaudRate", "115200"},
+                                                             {"ChannelNo", "20"},
+                                                             {"SkyBaudRate", "115200"},
+                                                             {"WirelessRate", "115200"}}));
 }
 
 TEST_F(CommSetDialog, OpenPortSaveWithoutReadingWritesAnEmptyChannel) {
@@ -184,8 +183,9 @@ TEST_F(CommSetDialog, SilentStationLeavesTheChannelAlone) {
 class OtherSetDialog : public GuiHome {};
 
 TEST_F(OtherSetDialog, SaveWritesExactlyItsKeys) {
-  PutIni("[ConnectionString]\nUserId=admin\nport=abc\nServer=db1 \n[SysSet]\nAppTitle=标题\n"
-         "ShopNO=S01\nmaxsizeResult=x\n");
+  PutIni(
+      "[ConnectionString]\nUserId=admin\nport=abc\nServer=db1 \n[SysSet]\nAppTitle=标题\n"
+      "ShopNO=S01\nmaxsizeResult=x\n");
   TFakeDb db;
   TfrmOtherSet dlg(db);
   OnModal<TfrmOtherSet>([](TfrmOtherSet* d) {
@@ -300,8 +300,8 @@ TEST_F(OtherSetDialog, ConnectionTestUsesTheTrimmedFields) {
     dlg.exec();
     EXPECT_EQ(box.title, QStringLiteral("信息提示"));
     EXPECT_EQ(box.icon, QMessageBox::Information);
-    EXPECT_EQ(box.text, ok ? QStringLiteral("测试连接成功")
-                           : QStringLiteral("测试连接失败!请核对配置信息是否正确!"));
+    EXPECT_EQ(box.text,
+              ok ? QStringLiteral("测试连接成功") : QStringLiteral("测试连接失败!请核对配置信息是否正确!"));
   }
   ASSERT_EQ(db.tested.size(), 2u);
   EXPECT_EQ(db.tested[0],
@@ -328,8 +328,7 @@ TEST_F(DownSetDialog, ShowsSelectionAndSavesBothKeys) {
   dlg.exec();
   EXPECT_EQ(SysSet().TransData, "010111111");
   EXPECT_FALSE(SysSet().Broadcast);
-  EXPECT_EQ(ReadIni(Path("datalink.ini"))["SysSet"],
-            (TKeys{{"TransData", "010111111"}, {"Broadcast", "0"}}));
+  EXPECT_EQ(ReadIni(Path("datalink.ini"))["SysSet"], (TKeys{{"TransData", "010111111"}, {"Broadcast", "0"}}));
 
   TfrmDownSet again;
   OnModal<TfrmDownSet>([](TfrmDownSet* d) {
@@ -340,7 +339,8 @@ TEST_F(DownSetDialog, ShowsSelectionAndSavesBothKeys) {
   });
   again.exec();
   EXPECT_EQ(SysSet().TransData, "010111111") << "退出 saves nothing";
-  for (int p = 1; p <= 9; ++p) EXPECT_NE(again.findChild<QCheckBox*>(QStringLiteral("chk%1").arg(p)), nullptr);
+  for (int p = 1; p <= 9; ++p)
+    EXPECT_NE(again.findChild<QCheckBox*>(QStringLiteral("chk%1").arg(p)), nullptr);
 }
 
 }  // namespace

@@ -83,9 +83,9 @@ TEST_F(MainWindow, StartsStoppedWhenThePortCannotOpen) {
                            "lblChannel", "btnStartOrStop", "btnAdd", "btnDel", "btnDownSet", "btnDown",
                            "btnStopDown", "stat1", "mmMain", "pnlBaseState", "grpPosList", "grpLog"})
     EXPECT_NE(frm->findChild<QWidget*>(name), nullptr) << name;
-  for (const char* name : {"mniBaseSet", "mniLinkDb", "mniStart", "mniStop", "mniPosSet", "mniDel",
-                           "mniDownSet", "mniDown", "mniStopDown", "mniHelp", "mniShow", "mniClose",
-                           "mniSelAll", "mniNoSelAll", "mniClear"})
+  for (const char* name :
+       {"mniBaseSet", "mniLinkDb", "mniStart", "mniStop", "mniPosSet", "mniDel", "mniDownSet", "mniDown",
+        "mniStopDown", "mniHelp", "mniShow", "mniClose", "mniSelAll", "mniNoSelAll", "mniClear"})
     EXPECT_NE(frm->findChild<QAction*>(name), nullptr) << name;
   for (const char* name : {"tmrCheck", "tmrLink"}) EXPECT_NE(frm->findChild<QTimer*>(name), nullptr) << name;
 }
@@ -245,7 +245,8 @@ TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
     frm->mniCloseClick();
   });
   watch.start();
-  while (!asked || !frm->Service().Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  while (!asked || !frm->Service().Poller().bPollIdle)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   EXPECT_TRUE(box.seen);
   EXPECT_EQ(exits, 1);
   EXPECT_FALSE(frm->Service().tmrCheck->isActive());
@@ -297,7 +298,6 @@ TEST_F(MainWindow, ThreeWriteFailuresStopTheServiceForARestart) {
   EXPECT_EQ(frm->Service().Link().iSendErrCount, 0);
   EXPECT_TRUE(frm->mniStart->isEnabled());
 }
-
 
 TEST_F(MainWindow, MenusOpenTheirDialogs) {
   Make(std::string(kNoPort) + "[SysSet]\nSYS_SERVER_TYPE=0\n");

@@ -14,9 +14,9 @@ namespace qv::test {
 namespace {
 
 TEST(WindowUtil, BaseCommandNames) {
-  const std::pair<int, const char*> cases[] = {{0, "检测电台"}, {5, "设置信道"}, {6, "读取信道"},
-                                               {14, "设置全部参数"}, {21, "读取全部参数"},
-                                               {160, "未知操作"}, {-1, "未知操作"}};
+  const std::pair<int, const char*> cases[] = {{0, "检测电台"},      {5, "设置信道"},      {6, "读取信道"},
+                                               {14, "设置全部参数"}, {21, "读取全部参数"}, {160, "未知操作"},
+                                               {-1, "未知操作"}};
   for (const auto& [code, name] : cases) EXPECT_EQ(iCmdToStr(code), name) << code;
 }
 

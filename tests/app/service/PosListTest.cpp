@@ -23,7 +23,9 @@ TEST(PosListFields, CommaSeparatedFields) {
   EXPECT_EQ(LineField("", 1), "");
 }
 
-TEST_F(PosListFile, NoFileNoRows) { EXPECT_TRUE(LoadPosList().empty()); }
+TEST_F(PosListFile, NoFileNoRows) {
+  EXPECT_TRUE(LoadPosList().empty());
+}
 
 TEST_F(PosListFile, LoadsEveryLineAndFindsTheNameInAnyCase) {
   Put("poslist.bat", Utf8ToGbk("7,V4.00\r\n123\r\n\r\n45,版本,x\nlast,V1"));

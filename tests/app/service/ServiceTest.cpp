@@ -39,11 +39,12 @@ class Service : public ServiceHome {
 
 TEST_F(Service, StartAndStopReportToTheView) {
   const std::vector<std::string> answered = {
-      "row 0003 before", "list 2", "state 0", "channel 0", "channel 3", "info cleared", "info V1.0 4660",
-      "state 1", "status 服务正常启动", "state 0", "status 关闭串口成功!"};
-  const std::vector<std::string> silent = {
-      "row 0003 before", "list 2", "state 0", "channel 0", "info cleared",
-      "state 1", "status 服务正常启动", "state 0", "status 关闭串口成功!"};
+      "row 0003 before",     "list 2",         "state 0", "channel 0",           "channel 3",
+      "info cleared",        "info V1.0 4660", "state 1", "status 服务正常启动", "state 0",
+      "status 关闭串口成功!"};
+  const std::vector<std::string> silent = {"row 0003 before",     "list 2",       "state 0",
+                                           "channel 0",           "info cleared", "state 1",
+                                           "status 服务正常启动", "state 0",      "status 关闭串口成功!"};
   const struct {
     bool answers;
     const std::vector<std::string>& want;
@@ -132,11 +133,13 @@ TEST_F(Service, FloodWhileBusyGivesOneErrorLine) {
   }
   // The far end goes: the hangup is the last thing the read thread posts.
   ::close(master);
-  for (int i = 0; i < 100000 && !hungUp; ++i) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  for (int i = 0; i < 100000 && !hungUp; ++i)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   ASSERT_TRUE(hungUp);
   const std::string errLog = Slurp("ResultErr.txt");
   int lines = 0;
-  for (size_t at = errLog.find("dropped"); at != std::string::npos; at = errLog.find("dropped", at + 1)) ++lines;
+  for (size_t at = errLog.find("dropped"); at != std::string::npos; at = errLog.find("dropped", at + 1))
+    ++lines;
   EXPECT_EQ(lines, 1) << errLog;
   svc.reset();
   ::close(slave);

@@ -123,8 +123,7 @@ void TPtyStation::Run() {
     // Cut whole base-station command frames: AF AF 00 00 AF 80 cmd count data sum 0D 0A.
     for (;;) {
       size_t start = 0;
-      while (start + 1 < pending.size() && !(pending[start] == 0xAF && pending[start + 1] == 0xAF))
-        ++start;
+      while (start + 1 < pending.size() && !(pending[start] == 0xAF && pending[start + 1] == 0xAF)) ++start;
       pending.erase(pending.begin(), pending.begin() + static_cast<long>(start));
       if (pending.size() < 8) break;
       const size_t len = pending[7] + 11u;

@@ -23,9 +23,8 @@ TEST(ServiceUtil, PortNamesGetThePrefixFromTenOn) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"COM9", "COM9"},          {"COM10", "//./COM10"}, {"Com3", "Com3"},
-      {"com12", "//./com12"},    {"COM", "COM"},         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-      {"COMx12", "COMx12"},      {"", ""},
+      {"COM9", "COM9"}, {"COM10", "//./COM10"},           {"Com3", "Com3"},     {"com12", "//./com12"},
+      {"COM", "COM"},   {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"COMx12", "COMx12"}, {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ServicePortName(c.in), c.out) << c.in;
 }
@@ -54,7 +53,9 @@ TEST_F(AutostartTest, AddThenRemove) {
   EXPECT_NE(entry.find("[Desktop Entry]\n"), std::string::npos);
   // This program, told where its data is.
   const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-  EXPECT_NE(entry.find("\nExec=env QUORVEX_HOME=" + dir_ + " " + DesktopExecValue(exe) + "\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("\nExec=env QUORVEX_HOME=" + dir_ + " " + DesktopExecValue(exe) + "\n"),
+            std::string::npos)
+      << entry;
   ASSERT_TRUE(reg_Add_Del(false));
   EXPECT_FALSE(Exists("autostart/Quorvex_SQLPROC.desktop"));
   EXPECT_TRUE(reg_Add_Del(false));  // already gone

@@ -2,7 +2,11 @@
 #include <stdint.h>
 
 #ifdef QV_WITH_EXPORT
-int32_t GetComPort(int32_t kind) { return kind == 2 ? 77 : -5; }
+int32_t GetComPort(int32_t kind) {
+  return kind == 2 ? 77 : -5;
+}
 #else
-int32_t SomethingElse(int32_t kind) { return kind; }
+int32_t SomethingElse(int32_t kind) {
+  return kind;
+}
 #endif

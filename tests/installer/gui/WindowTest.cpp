@@ -35,8 +35,12 @@ using namespace qv::installer;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-QString U(const char* s) { return QString::fromUtf8(s); }
-QString U(const std::string& s) { return QString::fromStdString(s); }
+QString U(const char* s) {
+  return QString::fromUtf8(s);
+}
+QString U(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 struct TBox {
   QString title, text;
@@ -69,7 +73,8 @@ class TModals {
       TBox b{box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
              box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton};
       Boxes.push_back(b);
-      const QMessageBox::StandardButton answer = next_ < answers_.size() ? answers_[next_++] : QMessageBox::Ok;
+      const QMessageBox::StandardButton answer =
+          next_ < answers_.size() ? answers_[next_++] : QMessageBox::Ok;
       if (QAbstractButton* button = box->button(answer))
         button->click();
       else
@@ -107,7 +112,8 @@ struct TNoServer {
 
 class Window : public ::testing::Test {
  protected:
-  std::unique_ptr<Tfrm_DBParamSet> Open(const std::vector<std::string>& Args, TSessionFactory Sessions = NewAdoSession) {
+  std::unique_ptr<Tfrm_DBParamSet> Open(const std::vector<std::string>& Args,
+                                        TSessionFactory Sessions = NewAdoSession) {
     auto w = std::make_unique<Tfrm_DBParamSet>(Args, TInstallerEnv{shipped.Dir(), std::move(Sessions)});
     w->show();
     QApplication::processEvents();
@@ -127,8 +133,10 @@ class Window : public ::testing::Test {
       if (j == std::string::npos) j = text.size();
       const std::string line = text.substr(i, j - i);
       i = j + 2;
-      if (!line.empty() && line[0] == '[') in = SameText(line, "[ConnectionString]");
-      else if (in && line.find('=') != std::string::npos) keys.push_back(line.substr(0, line.find('=')));
+      if (!line.empty() && line[0] == '[')
+        in = SameText(line, "[ConnectionString]");
+      else if (in && line.find('=') != std::string::npos)
+        keys.push_back(line.substr(0, line.find('=')));
     }
     return keys;
   }
@@ -184,8 +192,12 @@ TEST_F(Window, LayoutCaptionsAndEnabling) {
 }
 
 TEST_F(Window, ModesPicturesAndSetup) {
-  for (const auto& [args, install] : std::vector<std::pair<std::vector<std::string>, bool>>{
-           {{"install"}, true}, {{"INSTALL"}, true}, {{"x", "InStAlL"}, true}, {{"install", "x"}, false}, {{}, false}}) {
+  for (const auto& [args, install] :
+       std::vector<std::pair<std::vector<std::string>, bool>>{{{"install"}, true},
+                                                              {{"INSTALL"}, true},
+                                                              {{"x", "InStAlL"}, true},
+                                                              {{"install", "x"}, false},
+                                                              {{}, false}}) {
     auto w = Open(args);
     EXPECT_EQ(w->BitBtn1->text(), U(install ? "安装" : "保存")) << (args.empty() ? "" : args.back());
     EXPECT_EQ(w->edt_DataPath->isVisible(), install);
@@ -214,8 +226,9 @@ TEST_F(Window, ModesPicturesAndSetup) {
 }
 
 TEST_F(Window, DataLinkReadIntoTheFields) {
-  home.WriteIni("[connectionstring]\r\nDBSERVERTYPE=1\r\nsvrinstance=SHOP\r\nserver=10.0.0.5\\SHOP\r\nuport=1\r\n"
-                "ntauth=1\r\nport=1500\r\ndbname=vqerp\r\npassword=pw\r\nuserid=admin\r\n");
+  home.WriteIni(
+      "[connectionstring]\r\nDBSERVERTYPE=1\r\nsvrinstance=SHOP\r\nserver=10.0.0.5\\SHOP\r\nuport=1\r\n"
+      "ntauth=1\r\nport=1500\r\ndbname=vqerp\r\npassword=pw\r\nuserid=admin\r\n");
   auto w = Open({"install"});
   EXPECT_EQ(w->cbbtype->currentIndex(), 1);
   EXPECT_TRUE(w->edt1->isEnabled());
@@ -242,11 +255,12 @@ TEST_F(Window, SaveWritesTheKeysInOrder) {
   w->BitBtn1->click();
   EXPECT_FALSE(w->isVisible()) << "saving closes the window";
   EXPECT_EQ(none.opens, 0) << "saving contacts no server";
-  EXPECT_THAT(KeyOrder(), ElementsAre("DBServerType", "NTAuth", "UserId", "PassWord", "DBName", "svrInstance", "uport",
-                                      "port", "Server"));
+  EXPECT_THAT(KeyOrder(), ElementsAre("DBServerType", "NTAuth", "UserId", "PassWord", "DBName", "svrInstance",
+                                      "uport", "port", "Server"));
   EXPECT_EQ(Key("DBServerType"), "1");
   EXPECT_EQ(Key("NTAuth"), "0");
-  EXPECT_THAT(GbkToUtf8(home.Slurp("datalink.ini")), ::testing::HasSubstr("\r\nUserId= admin \r\n")) << "as typed";
+  EXPECT_THAT(GbkToUtf8(home.Slurp("datalink.ini")), ::testing::HasSubstr("\r\nUserId= admin \r\n"))
+      << "as typed";
   EXPECT_EQ(Key("PassWord"), "p w");
   EXPECT_EQ(Key("DBName"), "vqcydata");
   EXPECT_EQ(Key("svrInstance"), "SQLEXPRESS");
@@ -423,7 +437,8 @@ TEST_F(WindowOnServer, FailuresKeepTheOldDatabase) {
   TModals modals({QMessageBox::Ok});
   w->BitBtn1->click();
   ASSERT_EQ(modals.Boxes.size(), 2u);
-  EXPECT_TRUE(modals.Boxes[1].text.startsWith(U("创建数据库失败![PostgreSQL]"))) << modals.Boxes[1].text.toStdString();
+  EXPECT_TRUE(modals.Boxes[1].text.startsWith(U("创建数据库失败![PostgreSQL]")))
+      << modals.Boxes[1].text.toStdString();
   EXPECT_TRUE(modals.Boxes[1].text.contains(U("no_such_column")));
   EXPECT_EQ(modals.Boxes[1].title, U("数据库创建程序"));
   EXPECT_FALSE(w->isVisible()) << "a failed load ends the run, settings saved";

@@ -70,7 +70,12 @@ class DownloadOverPty : public ::testing::Test {
 
 TEST_F(DownloadOverPty, TerminalByTerminalCarriesTheWholeMenu) {
   TPoller poller(pc->link, service, terminals);
-  TDownload down(pc->link, poller, [] { return std::vector<int>{21, 22}; }, cb_Read_Data_SQLPROC);
+  TDownload down(
+      pc->link, poller,
+      [] {
+        return std::vector<int>{21, 22};
+      },
+      cb_Read_Data_SQLPROC);
   down.Run("001", false);  // the 2,000 dishes and their search index, acknowledged frame by frame
   const std::string ok = iErrToStr(RC_OK);
   // Each terminal gets the dishes and, once they arrived, their index before the next one.
@@ -82,7 +87,12 @@ TEST_F(DownloadOverPty, TerminalByTerminalCarriesTheWholeMenu) {
 // A broadcast waits 400 ms after every frame, so this one carries the two small types.
 TEST_F(DownloadOverPty, BroadcastThenEveryTerminalConfirmsByResultQuery) {
   TPoller poller(pc->link, service, terminals);
-  TDownload down(pc->link, poller, [] { return std::vector<int>{21, 22}; }, cb_Read_Data_SQLPROC);
+  TDownload down(
+      pc->link, poller,
+      [] {
+        return std::vector<int>{21, 22};
+      },
+      cb_Read_Data_SQLPROC);
   down.Run("11", true);  // shop name, then the dish categories, to every terminal at once
   const std::vector<std::string> rows = Rows();
   ASSERT_EQ(rows.size(), 6u) << ::testing::PrintToString(rows);

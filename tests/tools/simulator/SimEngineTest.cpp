@@ -16,7 +16,9 @@ request RT-LOGIN cCorpCode=0001 cDevCode=PDA12 cUserCode=001 cUserPsw=1234
 request RT-BILL cTableNo=A01 cOpCode=001
 )";
 
-TBytes Base(uint8_t cmd, const TBytes& data) { return BuildBaseFrame(cmd, data.data(), data.size()); }
+TBytes Base(uint8_t cmd, const TBytes& data) {
+  return BuildBaseFrame(cmd, data.data(), data.size());
+}
 
 std::string Field(const TBytes& p, size_t off, size_t width) {
   std::string s(p.begin() + off, p.begin() + off + width);
@@ -196,9 +198,9 @@ terminal 12 ordering
   EXPECT_EQ(FrameNo(a[0].frame.data()), 1);
   const TBytes p = Payload(a[0]);
   ASSERT_EQ(p.size(), 240u);
-  EXPECT_EQ(Field(p, 0, 12), "PD1");     // the request line's fields fill every item
+  EXPECT_EQ(Field(p, 0, 12), "PD1");  // the request line's fields fill every item
   EXPECT_EQ(Field(p, 60, 12), "PD1");
-  EXPECT_EQ(GetU32(&p[56]), 1200u);      // fPrice in hundredths
+  EXPECT_EQ(GetU32(&p[56]), 1200u);  // fPrice in hundredths
   a = rig.Send(Pc(3, CMD_OK, 1));
   ASSERT_EQ(a.size(), 1u);
   EXPECT_EQ(FrameNo(a[0].frame.data()), 0);
@@ -302,54 +304,53 @@ TEST_P(SimFaults, ShowOnTheLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SimFaults,
-    ::testing::Values(
-        TFaultCase{"DropOnce", "drop:once",
-                   [](const auto& poll, const auto& grant, const auto&, uint64_t) {
-                     EXPECT_TRUE(poll.empty());
-                     // Lost on the way: the terminal did answer, so a grant still finds it.
-                     ASSERT_EQ(grant.size(), 1u);
-                     EXPECT_EQ(Word(grant[0]), 0x1304);
-                   }},
-        TFaultCase{"CrcOnce", "crc:once",
-                   [](const auto& poll, const auto& grant, const auto&, uint64_t) {
-                     ASSERT_EQ(poll.size(), 1u);
-                     EXPECT_FALSE(TermFrameCrcOK(poll[0].frame.data(), poll[0].frame.size()));
-                     ASSERT_EQ(grant.size(), 1u);
-                     EXPECT_TRUE(TermFrameCrcOK(grant[0].frame.data(), grant[0].frame.size()));
-                   }},
-        TFaultCase{"WtBeforeTheRequest", "wt:once",
-                   [](const auto& poll, const auto& grant, const auto&, uint64_t) {
-                     ASSERT_EQ(poll.size(), 1u);
-                     EXPECT_EQ(Word(poll[0]), CMD_ANSWER);  // poll answers are never "WT"
-                     ASSERT_EQ(grant.size(), 2u);
-                     EXPECT_EQ(Word(grant[0]), CMD_WT);
-                     EXPECT_EQ(Word(grant[1]), 0x1304);
-                     EXPECT_GE(grant[1].at - grant[0].at, 300u);
-                   }},
-        TFaultCase{"ResendInsteadOfAck", "resend:once",
-                   [](const auto&, const auto& grant, const auto& ok, uint64_t) {
-                     ASSERT_EQ(grant.size(), 1u);
-                     ASSERT_EQ(ok.size(), 1u);
-                     EXPECT_EQ(Word(ok[0]), CMD_RESEND);
-                   }},
-        TFaultCase{"WrongPassword", "badpsw:once",
-                   [](const auto& poll, const auto&, const auto&, uint64_t) {
-                     ASSERT_EQ(poll.size(), 1u);
-                     EXPECT_EQ(FrameFieldB(poll[0].frame.data()), 8u);
-                   }},
-        TFaultCase{"IntruderAfterThePollAnswer", "intrude:once",
-                   [](const auto& poll, const auto&, const auto&, uint64_t) {
-                     ASSERT_EQ(poll.size(), 2u);
-                     EXPECT_EQ(From(poll[0]), 12u);
-                     EXPECT_EQ(From(poll[1]), 13u);
-                     EXPECT_TRUE(TermFrameCrcOK(poll[1].frame.data(), poll[1].frame.size()));
-                   }},
-        TFaultCase{"SlowAnswer", "slow:ms=450,once",
-                   [](const auto& poll, const auto& grant, const auto&, uint64_t sentAt) {
-                     ASSERT_EQ(poll.size(), 1u);
-                     EXPECT_GE(poll[0].at - sentAt, 450u);
-                     ASSERT_EQ(grant.size(), 1u);
-                   }}),
+    ::testing::Values(TFaultCase{"DropOnce", "drop:once",
+                                 [](const auto& poll, const auto& grant, const auto&, uint64_t) {
+                                   EXPECT_TRUE(poll.empty());
+                                   // Lost on the way: the terminal did answer, so a grant still finds it.
+                                   ASSERT_EQ(grant.size(), 1u);
+                                   EXPECT_EQ(Word(grant[0]), 0x1304);
+                                 }},
+                      TFaultCase{"CrcOnce", "crc:once",
+                                 [](const auto& poll, const auto& grant, const auto&, uint64_t) {
+                                   ASSERT_EQ(poll.size(), 1u);
+                                   EXPECT_FALSE(TermFrameCrcOK(poll[0].frame.data(), poll[0].frame.size()));
+                                   ASSERT_EQ(grant.size(), 1u);
+                                   EXPECT_TRUE(TermFrameCrcOK(grant[0].frame.data(), grant[0].frame.size()));
+                                 }},
+                      TFaultCase{"WtBeforeTheRequest", "wt:once",
+                                 [](const auto& poll, const auto& grant, const auto&, uint64_t) {
+                                   ASSERT_EQ(poll.size(), 1u);
+                                   EXPECT_EQ(Word(poll[0]), CMD_ANSWER);  // poll answers are never "WT"
+                                   ASSERT_EQ(grant.size(), 2u);
+                                   EXPECT_EQ(Word(grant[0]), CMD_WT);
+                                   EXPECT_EQ(Word(grant[1]), 0x1304);
+                                   EXPECT_GE(grant[1].at - grant[0].at, 300u);
+                                 }},
+                      TFaultCase{"ResendInsteadOfAck", "resend:once",
+                                 [](const auto&, const auto& grant, const auto& ok, uint64_t) {
+                                   ASSERT_EQ(grant.size(), 1u);
+                                   ASSERT_EQ(ok.size(), 1u);
+                                   EXPECT_EQ(Word(ok[0]), CMD_RESEND);
+                                 }},
+                      TFaultCase{"WrongPassword", "badpsw:once",
+                                 [](const auto& poll, const auto&, const auto&, uint64_t) {
+                                   ASSERT_EQ(poll.size(), 1u);
+                                   EXPECT_EQ(FrameFieldB(poll[0].frame.data()), 8u);
+                                 }},
+                      TFaultCase{"IntruderAfterThePollAnswer", "intrude:once",
+                                 [](const auto& poll, const auto&, const auto&, uint64_t) {
+                                   ASSERT_EQ(poll.size(), 2u);
+                                   EXPECT_EQ(From(poll[0]), 12u);
+                                   EXPECT_EQ(From(poll[1]), 13u);
+                                   EXPECT_TRUE(TermFrameCrcOK(poll[1].frame.data(), poll[1].frame.size()));
+                                 }},
+                      TFaultCase{"SlowAnswer", "slow:ms=450,once",
+                                 [](const auto& poll, const auto& grant, const auto&, uint64_t sentAt) {
+                                   ASSERT_EQ(poll.size(), 1u);
+                                   EXPECT_GE(poll[0].at - sentAt, 450u);
+                                   ASSERT_EQ(grant.size(), 1u);
+                                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SimFaults, ResentFrameIsAcknowledgedAfterTheResendRequest) {

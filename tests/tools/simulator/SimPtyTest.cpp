@@ -39,19 +39,20 @@ int Retried(const std::function<int()>& exchange) {
 class SimOverPty : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim = std::make_unique<TSimThread>(ConfigFrom(R"(
+    sim = std::make_unique<TSimThread>(
+        ConfigFrom(R"(
 station 4711
 version V1.0
 terminal 12 ordering
 request RT-LOGIN cCorpCode=0001 cDevCode=PDA12 cUserCode=001 cUserPsw=1234
 request RT-BILL cTableNo=A01 cOpCode=001
 )"),
-                                       [this](TSimEngine& engine) {
-                                         engine.SetFrameObserver([this](bool fromPc, const std::vector<uint8_t>& f) {
-                                           std::lock_guard<std::mutex> lk(mu);
-                                           if (fromPc) seen.push_back(f);
-                                         });
-                                       });
+        [this](TSimEngine& engine) {
+          engine.SetFrameObserver([this](bool fromPc, const std::vector<uint8_t>& f) {
+            std::lock_guard<std::mutex> lk(mu);
+            if (fromPc) seen.push_back(f);
+          });
+        });
     pc = std::make_unique<TPcSide>(sim->Path());
     ASSERT_EQ(pc->started, 1);
   }
@@ -209,7 +210,8 @@ TEST(SimProgram, ServesThePtyItPrintsAndStopsOnSigterm) {
   std::ifstream in(log);
   std::stringstream ss;
   ss << in.rdbuf();
-  EXPECT_NE(ss.str().find("<- PC  AF AF 00 00 AF 80 A0 00 2D 0D 0A  | base-station command 160"), std::string::npos)
+  EXPECT_NE(ss.str().find("<- PC  AF AF 00 00 AF 80 A0 00 2D 0D 0A  | base-station command 160"),
+            std::string::npos)
       << ss.str();
   EXPECT_NE(ss.str().find("stopped:"), std::string::npos);
   std::remove(log.c_str());

@@ -58,8 +58,14 @@ inline TBytes Pc(uint32_t to, uint16_t word, uint8_t no = 0, const TBytes& paylo
   return BuildTermFrame(0, to, word, no, payload.data(), payload.size());
 }
 
-inline uint16_t Word(const TOut& o) { return FrameWord(o.frame.data()); }
-inline uint32_t From(const TOut& o) { return FrameFieldA(o.frame.data()); }
-inline TBytes Payload(const TOut& o) { return TBytes(o.frame.begin() + 14, o.frame.end() - 2); }
+inline uint16_t Word(const TOut& o) {
+  return FrameWord(o.frame.data());
+}
+inline uint32_t From(const TOut& o) {
+  return FrameFieldA(o.frame.data());
+}
+inline TBytes Payload(const TOut& o) {
+  return TBytes(o.frame.begin() + 14, o.frame.end() - 2);
+}
 
 }  // namespace qv::sim::test

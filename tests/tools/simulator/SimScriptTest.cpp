@@ -100,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SimRecords, EncodesEveryKindAtItsOffset) {
   const TLayout l = *UploadLayout("RT-RETDISH");
   ASSERT_EQ(l.Size(), 29u);
-  const auto r = EncodeRecord(l, {{"cTableNo", "ABCDEF"}, {"cDishCode", "12"}, {"fQty", "1.5"}, {"cReason", "咸"}}, 0);
+  const auto r =
+      EncodeRecord(l, {{"cTableNo", "ABCDEF"}, {"cDishCode", "12"}, {"fQty", "1.5"}, {"cReason", "咸"}}, 0);
   ASSERT_EQ(r.size(), 29u);
   EXPECT_EQ(std::string(r.begin(), r.begin() + 4), "ABCD");  // cut, no terminator
   EXPECT_EQ(std::string(r.begin() + 4, r.begin() + 9), std::string("12\0\0\0", 5));
@@ -116,7 +117,8 @@ TEST(SimRecords, EncodesEveryKindAtItsOffset) {
 TEST(SimRecords, AmountsAndTimes) {
   const TLayout& h = MemuHeaderLayout();
   ASSERT_EQ(h.Size(), 40u);
-  const auto r = EncodeRecord(h, {{"fMemoPrice", "-0.29"}, {"fTotalSum", "12.345"}, {"dtOpTime", "now"}}, 1234567);
+  const auto r =
+      EncodeRecord(h, {{"fMemoPrice", "-0.29"}, {"fTotalSum", "12.345"}, {"dtOpTime", "now"}}, 1234567);
   EXPECT_EQ(static_cast<int32_t>(GetU32(&r[22])), -29);
   EXPECT_EQ(GetU32(&r[36]), 1235u);  // rounded to the nearest hundredth
   EXPECT_EQ(GetU32(&r[27]), 1234567u);
