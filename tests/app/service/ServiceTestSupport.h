@@ -4,6 +4,11 @@
 // scripted base station on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <stdexcept>
+
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -12,6 +17,7 @@
 #include <vector>
 
 #include "TempHome.h"
+#include "app/service/CoreApplication.h"
 #include "app/service/DbService.h"
 #include "app/service/ServiceView.h"
 
@@ -111,5 +117,37 @@ class TPtyStation {
 
 // The 144 data bytes of a base-station information answer.
 std::vector<uint8_t> BaseInfo(const std::string& ver, int32_t id);
+
+// An object whose user event throws `message`.
+class TThrower : public QObject {
+ public:
+  std::string message;
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error(message);
+    return QObject::event(e);
+  }
+};
+
+// The running application object, of type App, swallows an exception that reaches the loop
+// (posted or sent) and hands its message to OnException; the network-error text is told apart.
+template <class App>
+void ExpectTheLoopSwallowsExceptions() {
+  auto* app = dynamic_cast<App*>(QCoreApplication::instance());
+  ASSERT_NE(app, nullptr);
+  std::vector<std::string> seen;
+  app->OnException = [&seen](const std::string& m) { seen.push_back(m); };
+  TThrower t;
+  t.message = "[DBNETLIB]一般性网络错误。请检查网络文档。";
+  QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
+  QCoreApplication::sendPostedEvents(&t);
+  t.message = "other";
+  QEvent direct(QEvent::User);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&t, &direct));
+  app->OnException = nullptr;
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_TRUE(IsNetworkErrorText(seen[0])) << seen[0];
+  EXPECT_EQ(seen[1], "other");
+  EXPECT_FALSE(IsNetworkErrorText(seen[1]));
+}
 
 }  // namespace qv::test

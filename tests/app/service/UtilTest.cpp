@@ -134,32 +134,9 @@ TEST_F(AutostartTest, LockPathIsTheRuntimeDirElseTheDataDirectory) {
   if (old) setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
 
-class Thrower : public QObject {
- public:
-  std::string message;
-  bool event(QEvent* e) override {
-    if (e->type() == QEvent::User) throw std::runtime_error(message);
-    return QObject::event(e);
-  }
-};
-
+// The program's application object swallows what reaches the loop and hands the message on.
 TEST(GlobalHandler, SwallowsWhatReachesTheLoop) {
-  auto* app = dynamic_cast<TQvCoreApplication*>(QCoreApplication::instance());
-  ASSERT_NE(app, nullptr);
-  std::vector<std::string> seen;
-  app->OnException = [&seen](const std::string& m) { seen.push_back(m); };
-  Thrower t;
-  t.message = "[DBNETLIB]一般性网络错误。请检查网络文档。";
-  QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
-  QCoreApplication::sendPostedEvents(&t);
-  t.message = "other";
-  QEvent direct(QEvent::User);
-  EXPECT_FALSE(QCoreApplication::sendEvent(&t, &direct));
-  app->OnException = nullptr;
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_TRUE(IsNetworkErrorText(seen[0])) << seen[0];
-  EXPECT_EQ(seen[1], "other");
-  EXPECT_FALSE(IsNetworkErrorText(seen[1]));
+  ExpectTheLoopSwallowsExceptions<TQvCoreApplication>();
 }
 
 }  // namespace
