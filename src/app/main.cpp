@@ -1,7 +1,10 @@
 // quorvex: the service program. "--headless" runs the service without a desktop: no window,
 // the operation log on standard output. SIGINT, SIGTERM or SIGHUP end it cleanly in both modes.
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,15 +19,82 @@
 
 namespace {
 
-bool HasArg(int argc, char** argv, const char* arg) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], arg) == 0) return true;
-  return false;
+struct TCommandLine {
+  bool headless = false;
+  int exitNow = -1;  // >= 0: the program ends at once with this status
+};
+
+// Parsed before anything else runs: --help and --version must start nothing and write no
+// file (no lock, no log), and a missing display must end in one line, not in Qt's abort.
+TCommandLine ParseCommandLine(int argc, char** argv) {
+  TCommandLine cl;
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  QCoreApplication::setApplicationName("quorvex");
+  QCoreApplication::setApplicationVersion(QV_VERSION);
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Serves the handheld terminals through the radio base station from the database's stored procedures.");
+  const QCommandLineOption help({"h", "help"}, "Displays this help and ends.");
+  const QCommandLineOption version({"v", "version"}, "Displays the version and ends.");
+  const QCommandLineOption headless("headless",
+                                    "Runs without a window: the operation log on standard output, "
+                                    "stopped by SIGTERM or SIGINT.");
+  const QCommandLineOption home("home", "Uses DIR as the data directory (as QUORVEX_HOME does).", "DIR");
+  parser.addOption(help);
+  parser.addOption(version);
+  parser.addOption(headless);
+  parser.addOption(home);
+  if (!parser.parse(args)) {
+    std::fprintf(stderr, "quorvex: %s\nTry 'quorvex --help' for more information.\n",
+                 parser.errorText().toLocal8Bit().constData());
+    cl.exitNow = 2;
+    return cl;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    std::fprintf(stderr, "quorvex: unexpected argument '%s'\nTry 'quorvex --help' for more information.\n",
+                 parser.positionalArguments().first().toLocal8Bit().constData());
+    cl.exitNow = 2;
+    return cl;
+  }
+  if (parser.isSet(help)) {
+    // helpText names the program from the application object's arguments.
+    QCoreApplication app(argc, argv);
+    std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+    cl.exitNow = 0;
+    return cl;
+  }
+  if (parser.isSet(version)) {
+    std::printf("quorvex %s\n", QV_VERSION);
+    cl.exitNow = 0;
+    return cl;
+  }
+  if (parser.isSet(home)) {
+    const QByteArray dir = parser.value(home).toLocal8Bit();
+    if (dir.isEmpty()) {
+      std::fprintf(stderr, "quorvex: --home needs a directory\nTry 'quorvex --help' for more information.\n");
+      cl.exitNow = 2;
+      return cl;
+    }
+    setenv("QUORVEX_HOME", dir.constData(), 1);
+  }
+  cl.headless = parser.isSet(headless);
+  const auto set = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+  };
+  if (!cl.headless && !set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr, "quorvex: no display to show the window on; use --headless to run without one\n");
+    cl.exitNow = 2;
+  }
+  return cl;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const TCommandLine cl = ParseCommandLine(argc, argv);
+  if (cl.exitNow >= 0) return cl.exitNow;
   qv::LoadSysSet();
   // One copy only; the second one says which copy holds the lock, and ends.
   const std::string lockPath = qv::InstanceLockPath();
@@ -36,7 +106,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  const bool headless = HasArg(argc, argv, "--headless");
+  const bool headless = cl.headless;
   // The defaults stand in for what datalink.ini could not give, but not silently.
   for (const std::string& warning : qv::CheckDataLinkIni()) {
     if (headless) std::fprintf(stderr, "quorvex: warning: %s\n", warning.c_str());

@@ -498,3 +498,48 @@ TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
 }
 
 }  // namespace
+
+// The command line is read before anything starts: --help and --version leave no lock and
+// no log behind, a wrong option or a missing display ends in one line with status 2.
+TEST_F(ServiceProcess, CommandLineAnswersBeforeAnythingStarts) {
+  const std::vector<std::string> noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  struct Case {
+    std::vector<std::string> args;
+    bool display;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--help"}, false, 0, "--home <DIR>"},
+      {{"--version"}, false, 0, std::string("quorvex ") + QV_VERSION + "\n"},
+      {{"--frobnicate"}, true, 2, "quorvex: Unknown option 'frobnicate'.\nTry 'quorvex --help'"},
+      {{"--headless", "extra"}, true, 2, "unexpected argument 'extra'"},
+      {{}, false, 2, "quorvex: no display to show the window on; use --headless to run without one\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0]);
+    std::vector<std::string> argv{QV_QUORVEX};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::vector<std::string> env{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home};
+    if (c.display)
+      env.push_back("QT_QPA_PLATFORM=offscreen");
+    else
+      env.insert(env.end(), noDisplay.begin(), noDisplay.end());
+    TChild child(argv, env, true);
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(child.WaitExit(kStop), std::optional<int>(c.status)) << child.Output();
+    EXPECT_NE(child.Output().find(c.says), std::string::npos) << child.Output();
+    EXPECT_EQ(child.Output().find("core dumped"), std::string::npos) << child.Output();
+    EXPECT_TRUE(fs::is_empty(home)) << "a file was written";
+  }
+}
+
+// --home DIR stands for QUORVEX_HOME: the settings and the lock come from DIR.
+TEST_F(ServiceProcess, HomeOptionPicksTheDataDirectory) {
+  WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
+  TChild svc({QV_QUORVEX, "--headless", "--home", home}, {"QUORVEX_HOME", "XDG_RUNTIME_DIR"}, true);
+  ASSERT_TRUE(svc.Started());
+  EXPECT_TRUE(svc.WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc.Output();
+  EXPECT_TRUE(fs::exists(home + "/Quorvex.lock"));
+  svc.Signal(SIGTERM);
+  EXPECT_EQ(svc.WaitExit(kStop), std::optional<int>(0)) << svc.Output();
+}
