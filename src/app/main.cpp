@@ -21,6 +21,7 @@ namespace {
 
 struct TCommandLine {
   bool headless = false;
+  bool check = false;
   int exitNow = -1;  // >= 0: the program ends at once with this status
 };
 
@@ -44,7 +45,11 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
   parser.addOption(help);
   parser.addOption(version);
   parser.addOption(headless);
+  const QCommandLineOption check("check",
+                                 "Checks the database of datalink.ini: every stored procedure the service "
+                                 "calls and its parameters; status 0 when all is there.");
   parser.addOption(home);
+  parser.addOption(check);
   if (!parser.parse(args)) {
     std::fprintf(stderr, "quorvex: %s\nTry 'quorvex --help' for more information.\n",
                  parser.errorText().toLocal8Bit().constData());
@@ -79,11 +84,12 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     setenv("QUORVEX_HOME", dir.constData(), 1);
   }
   cl.headless = parser.isSet(headless);
+  cl.check = parser.isSet(check);
   const auto set = [](const char* name) {
     const char* v = std::getenv(name);
     return v && *v;
   };
-  if (!cl.headless && !set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+  if (!cl.headless && !cl.check && !set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
     std::fprintf(stderr, "quorvex: no display to show the window on; use --headless to run without one\n");
     cl.exitNow = 2;
   }
@@ -96,6 +102,7 @@ int main(int argc, char** argv) {
   const TCommandLine cl = ParseCommandLine(argc, argv);
   if (cl.exitNow >= 0) return cl.exitNow;
   qv::LoadSysSet();
+  if (cl.check) return qv::RunDatabaseCheck();
   // One copy only; the second one says which copy holds the lock, and ends.
   const std::string lockPath = qv::InstanceLockPath();
   if (long other = 0; !qv::AcquireSingleInstance(lockPath, &other)) {

@@ -273,15 +273,15 @@ int execBatBill(int iPDANo, const std::string& BillType, const std::string& Batc
     TdtDbLink& dm = dtDbLink();
     TADOStoredProc& sp = dm.spbatbill;
     sp.Close();
-    SetProcedure(sp, "pda_bat_bill_inf");
+    SetProcedure(sp, kBatBillProc);
     if (const int r = dm.SQL_OBJ_EXISTS(sp); r != RC_OK) return r;
-    sp.ParamByName("@iPDANo").SetInteger(iPDANo);
-    sp.ParamByName("@cShopNo").SetString(SysSet().ShopNO);
-    sp.ParamByName("@iBillType").SetString(BillType);
-    sp.ParamByName("@cBatchno").SetString(BatchNo);
-    sp.ParamByName("@cBillNO").SetString(BillNo);
-    sp.ParamByName("@iResult").SetInteger(RC_OK);
-    sp.ParamByName("@strResult").SetString(strResult);
+    sp.ParamByName(kBatBillParams[0]).SetInteger(iPDANo);
+    sp.ParamByName(kBatBillParams[1]).SetString(SysSet().ShopNO);
+    sp.ParamByName(kBatBillParams[2]).SetString(BillType);
+    sp.ParamByName(kBatBillParams[3]).SetString(BatchNo);
+    sp.ParamByName(kBatBillParams[4]).SetString(BillNo);
+    sp.ParamByName(kBatBillParams[5]).SetInteger(RC_OK);
+    sp.ParamByName(kBatBillParams[6]).SetString(strResult);
     try {
       WriteResultLog("Exec pda_bat_bill_inf Try Open SQLProc..");
       sp.ExecProc();

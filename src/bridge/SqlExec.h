@@ -28,6 +28,11 @@ int readPLUSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std:
 
 int execSQLProc(int iPDANo, const std::string& Cmd, TStringList& Fields, std::string& strResult, bool bLast);
 
+// The posting procedure and the parameters execBatBill fills (the database check reads them).
+constexpr const char* kBatBillProc = "pda_bat_bill_inf";
+constexpr const char* kBatBillParams[] = {"@iPDANo",  "@cShopNo", "@iBillType", "@cBatchno",
+                                          "@cBillNO", "@iResult", "@strResult"};
+
 // Posts one stocktaking document through "pda_bat_bill_inf" on the data module's spbatbill.
 int execBatBill(int iPDANo, const std::string& BillType, const std::string& BatchNo,
                 const std::string& BillNo, std::string& strResult);

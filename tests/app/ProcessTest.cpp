@@ -23,6 +23,9 @@
 #include <thread>
 #include <vector>
 
+#include "DemoDb.h"
+#include "PgFixture.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -542,4 +545,63 @@ TEST_F(ServiceProcess, HomeOptionPicksTheDataDirectory) {
   EXPECT_TRUE(fs::exists(home + "/Quorvex.lock"));
   svc.Signal(SIGTERM);
   EXPECT_EQ(svc.WaitExit(kStop), std::optional<int>(0)) << svc.Output();
+}
+
+// quorvex --check against a database: the demo database has everything, a copy with one
+// procedure dropped and one parameter renamed names both, an unreachable server says why.
+class DatabaseCheck : public ServiceProcess {
+ protected:
+  std::unique_ptr<TChild> RunCheck(const std::string& connstring) {
+    WriteIni(home + "/no-such-port", connstring);
+    return std::make_unique<TChild>(
+        std::vector<std::string>{QV_QUORVEX, "--check"},
+        std::vector<std::string>{"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "DISPLAY",
+                                 "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+        true);
+  }
+};
+
+TEST_F(DatabaseCheck, DemoDatabaseHasEveryProcedure) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  auto check = RunCheck(conn);
+  EXPECT_EQ(check->WaitExit(kServe), std::optional<int>(0)) << check->Output();
+  const std::string& out = check->Output();
+  EXPECT_NE(out.find("MT_Ins_User_Login: ok (columns not checked)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("pda_bat_bill_inf: ok\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("37 procedures checked: 37 ok, 0 with problems\n"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(home + "/Quorvex.lock")) << "the check takes no lock";
+}
+
+TEST_F(DatabaseCheck, MissingProcedureAndRenamedParameterAreNamed) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  const std::string copy = qv::test::PrivateDemoConnStr();
+  ASSERT_NE(copy, conn) << "needs a keyword connection string for a private copy";
+  qv::test::SqlSession sql(copy);
+  sql.Exec("DROP PROCEDURE \"MT_Get_Disc_Plan\"");
+  std::string def =
+      sql.Scalar("select pg_get_functiondef(p.oid) from pg_proc p where p.proname = 'MT_Ins_User_Login'");
+  ASSERT_FALSE(def.empty());
+  for (std::size_t at; (at = def.find("\"@cUserPsw\"")) != std::string::npos;)
+    def.replace(at, std::strlen("\"@cUserPsw\""), "\"@cPassword\"");
+  sql.Exec("DROP PROCEDURE \"MT_Ins_User_Login\"");
+  sql.Exec(def);
+
+  auto check = RunCheck(copy);
+  EXPECT_EQ(check->WaitExit(kServe), std::optional<int>(1)) << check->Output();
+  const std::string& out = check->Output();
+  for (const char* line : {"MT_Get_Disc_Plan: missing\n", "MT_Ins_User_Login: parameter @cUserPsw missing\n",
+                           "MT_Ins_User_Login: extra parameter @cPassword\n", "MT_Get_Shop_Info: ok",
+                           "37 procedures checked: 35 ok, 2 with problems\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+}
+
+TEST_F(DatabaseCheck, UnreachableServerIsReportedInItsOwnWords) {
+  auto check = RunCheck("host=" + home + "/no-server dbname=demo user=postgres");
+  EXPECT_EQ(check->WaitExit(kServe), std::optional<int>(3)) << check->Output();
+  const std::string& out = check->Output();
+  EXPECT_EQ(out.rfind("cannot connect to the database: [PostgreSQL] cannot connect: ", 0), 0u) << out;
+  EXPECT_NE(out.find(home + "/no-server/.s.PGSQL.5432\" failed: No such file or directory"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("procedures checked"), std::string::npos) << out;
 }

@@ -8,6 +8,9 @@
 #include "app/service/DbService.h"
 #include "app/service/Service.h"
 #include "app/service/SignalStop.h"
+#include "base/Settings.h"
+#include "bridge/DbLink.h"
+#include "bridge/ProcCheck.h"
 
 namespace qv {
 
@@ -31,6 +34,18 @@ int RunHeadless(int& argc, char** argv) {
   const int rc = app.exec();
   app.OnException = nullptr;
   return rc;
+}
+
+int RunDatabaseCheck() {
+  // Beside a running service too: the check takes no lock and opens its own connection.
+  for (const std::string& warning : CheckDataLinkIni())
+    std::fprintf(stderr, "quorvex: warning: %s\n", warning.c_str());
+  std::string connStr;
+  GetConnectionString(connStr);
+  return CheckDatabase(connStr, [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  });
 }
 
 }  // namespace qv
