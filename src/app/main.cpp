@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "base/Settings.h"
@@ -42,14 +41,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
                                     "Runs without a window: the operation log on standard output, "
                                     "stopped by SIGTERM or SIGINT.");
   const QCommandLineOption home("home", "Uses DIR as the data directory (as QUORVEX_HOME does).", "DIR");
-  parser.addOption(help);
-  parser.addOption(version);
-  parser.addOption(headless);
   const QCommandLineOption check("check",
                                  "Checks the database of datalink.ini: every stored procedure the service "
                                  "calls and its parameters; status 0 when all is there.");
-  parser.addOption(home);
-  parser.addOption(check);
+  for (const QCommandLineOption* o : {&help, &version, &headless, &home, &check}) parser.addOption(*o);
   if (!parser.parse(args)) {
     std::fprintf(stderr, "quorvex: %s\nTry 'quorvex --help' for more information.\n",
                  parser.errorText().toLocal8Bit().constData());
