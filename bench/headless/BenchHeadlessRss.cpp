@@ -5,11 +5,8 @@
 // Usage: bench_headless_rss [quorvex] [connection string] [idle seconds] [runs]
 // (defaults: the quorvex of this build, QV_TEST_PG, 5, 3). Any quorvex binary can be
 // measured the same way, for instance one built from an earlier commit.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,100 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// A child process with its standard output on a pipe.
-class TChild {
- public:
-  TChild(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      if (const int null = open("/dev/null", O_WRONLY); null >= 0) dup2(null, STDERR_FILENO);
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~TChild() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  TChild(const TChild&) = delete;
-  TChild& operator=(const TChild&) = delete;
-
-  pid_t Pid() const { return pid_; }
-  bool Started() const { return pid_ > 0 && out_ >= 0; }
-
-  // Reads output until a line contains every part, or the time is up.
-  std::optional<std::string> WaitFor(const std::vector<std::string>& parts,
-                                     std::chrono::milliseconds within) {
-    const auto end = Clock::now() + within;
-    for (;;) {
-      std::size_t nl;
-      while ((nl = pending_.find('\n')) != std::string::npos) {
-        const std::string line = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
-        bool all = true;
-        for (const std::string& p : parts) all = all && line.find(p) != std::string::npos;
-        if (all) return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (left <= 0ms || !ReadSome(left)) return std::nullopt;
-    }
-  }
-  // Keeps the pipe drained for a while, so the child never blocks on a full pipe.
-  void Drain(std::chrono::milliseconds during) {
-    const auto end = Clock::now() + during;
-    while (Clock::now() < end) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (!ReadSome(left)) std::this_thread::sleep_for(10ms);
-      pending_.clear();
-    }
-  }
-  std::optional<int> Stop(std::chrono::milliseconds within) {
-    kill(pid_, SIGTERM);
-    const auto end = Clock::now() + within;
-    while (Clock::now() < end) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
-      }
-      Drain(20ms);
-    }
-    return std::nullopt;
-  }
-
- private:
-  bool ReadSome(std::chrono::milliseconds wait) {
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(wait.count())) <= 0) return false;
-    char buf[4096];
-    const ssize_t n = read(out_, buf, sizeof buf);
-    if (n <= 0) return false;
-    pending_.append(buf, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool exited_ = false;
-  std::string pending_;
-};
+using qv::test::TChild;
 
 // The kB figures of /proc/PID/status.
 std::map<std::string, long> Status(pid_t pid) {
@@ -159,7 +69,7 @@ int main(int argc, char** argv) {
   auto measure = [&](const std::string& home, int run) {
     std::ofstream(home + "/sim.txt") << kScript;
     TChild sim({QV_SIM, "--quiet", home + "/sim.txt"}, {});
-    const auto first = sim.WaitFor({"PTY "}, 10s);
+    const auto first = sim.WaitFor("PTY ", 10s);
     if (!first) {
       std::fprintf(stderr, "bench_headless_rss: the simulator did not start\n");
       return false;
@@ -169,7 +79,12 @@ int main(int argc, char** argv) {
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << conn << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
     TChild svc({quorvex, "--headless"}, {"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home});
-    if (!svc.Started() || !svc.WaitFor({"服务正常启动"}, 30s) || !svc.WaitFor({"0011\t", "返回OK"}, 30s)) {
+    if (!svc.Started() || !svc.WaitFor("服务正常启动", 30s) ||
+        !svc.WaitLine(
+            [](const std::string& l) {
+              return l.find("0011\t") != std::string::npos && l.find("返回OK") != std::string::npos;
+            },
+            30s)) {
       std::fprintf(stderr, "bench_headless_rss: the service did not serve the login\n");
       return false;
     }
@@ -182,7 +97,8 @@ int main(int argc, char** argv) {
       all[f].push_back(v);
       std::printf(" %s %ld", f, v);
     }
-    const std::optional<int> exit = svc.Stop(10s);
+    svc.Signal(SIGTERM);
+    const std::optional<int> exit = svc.WaitExit(10s);
     std::printf(" (exit %d)\n", exit ? *exit : -999);
     return exit == std::optional<int>(0);
   };

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "DemoDb.h"
 #include "PgFixture.h"
 
@@ -32,105 +33,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// A child process with its standard output (and optionally error) on a pipe.
-class TChild {
- public:
-  TChild(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool withStderr = false) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      if (withStderr) {
-        dup2(fds[1], STDERR_FILENO);
-      } else if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
-        dup2(null, STDERR_FILENO);
-      }
-      // "NAME=value" sets a variable, a bare "NAME" removes it.
-      for (const std::string& e : env) {
-        if (e.find('=') == std::string::npos)
-          unsetenv(e.c_str());
-        else
-          putenv(const_cast<char*>(e.c_str()));
-      }
-      std::vector<char*> args;
-      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~TChild() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  TChild(const TChild&) = delete;
-  TChild& operator=(const TChild&) = delete;
-
-  bool Started() const { return pid_ > 0 && out_ >= 0; }
-  pid_t Pid() const { return pid_; }
-  void Signal(int signo) const { kill(pid_, signo); }
-
-  // Reads lines until one satisfies pred or the time is up; every line read stays in Output().
-  std::optional<std::string> WaitLine(const std::function<bool(const std::string&)>& pred,
-                                      std::chrono::milliseconds within) {
-    const auto end = Clock::now() + within;
-    for (;;) {
-      std::size_t nl;
-      while ((nl = pending_.find('\n')) != std::string::npos) {
-        std::string line = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
-        output_ += line + "\n";
-        if (pred(line)) return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (left <= 0ms || !ReadSome(left)) return std::nullopt;
-    }
-  }
-  std::optional<std::string> WaitFor(const std::string& part, std::chrono::milliseconds within) {
-    return WaitLine([&](const std::string& l) { return l.find(part) != std::string::npos; }, within);
-  }
-  // The exit code, or -signal when a signal ended it, or nullopt when still running.
-  std::optional<int> WaitExit(std::chrono::milliseconds within) {
-    const auto end = Clock::now() + within;
-    while (!status_) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
-        break;
-      }
-      if (Clock::now() >= end) return std::nullopt;
-      std::this_thread::sleep_for(20ms);
-    }
-    while (ReadSome(0ms)) {
-    }
-    output_ += pending_;
-    pending_.clear();
-    return status_;
-  }
-  const std::string& Output() const { return output_; }
-
- private:
-  bool ReadSome(std::chrono::milliseconds wait) {
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(wait.count())) <= 0) return false;
-    char buf[4096];
-    const ssize_t n = read(out_, buf, sizeof buf);
-    if (n <= 0) return false;
-    pending_.append(buf, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::optional<int> status_;
-  std::string pending_, output_;
-};
+using qv::test::TChild;
 
 // Relays a database server's Unix socket from a directory of its own, and can be switched on
 // later: until then the server looks down to whoever connects there.
