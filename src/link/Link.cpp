@@ -131,7 +131,7 @@ uint32_t TLink::GetTickCount() {
 
 int TLink::WaitReply(int iTimeOutMs) {
   Rec.ResetRecBuffer();
-  if (!pump_) return RC_TIMEOUT;
+  if (!pump_ || bStopRequested) return RC_TIMEOUT;
   const uint32_t start = ClockTick();
   for (;;) {
     // The tick is taken before the messages are handled, so a frame that arrives during
@@ -139,21 +139,24 @@ int TLink::WaitReply(int iTimeOutMs) {
     // sleeps), still ends in a time-out.
     const uint32_t now = ClockTick();
     pump_->ProcessMessages();
-    if (static_cast<int64_t>(now - start) >= iTimeOutMs) return RC_TIMEOUT;
+    const int64_t elapsed = static_cast<int64_t>(now - start);
+    if (elapsed >= iTimeOutMs || bStopRequested) return RC_TIMEOUT;
     if (Rec.FrameReady) return RC_OK;
-    pump_->Sleep(1);
+    // Until the deadline or the next event: received data and timer ticks wake the pump.
+    pump_->Sleep(static_cast<uint32_t>(iTimeOutMs - elapsed));
   }
 }
 
 void TLink::Delay(int iMs) {
-  if (!pump_) return;
+  if (!pump_ || bStopRequested) return;
   const uint32_t start = ClockTick();
-  uint32_t now;
+  uint32_t now = start;
   do {
-    pump_->Sleep(1);
+    const int64_t left = iMs - static_cast<int64_t>(now - start);
+    pump_->Sleep(left > 0 ? static_cast<uint32_t>(left) : 1);
     now = ClockTick();
     pump_->ProcessMessages();
-  } while (static_cast<int64_t>(now - start) < iMs);
+  } while (static_cast<int64_t>(now - start) < iMs && !bStopRequested);
 }
 
 void TLink::SetDataBusy(bool bValue) {

@@ -59,6 +59,12 @@ class TLink {
   int WaitReply(int iTimeOutMs);
   void Delay(int iMs);
   void SetDataBusy(bool bValue);
+  // A stop of the service or of the program: from now on every wait, the one under way
+  // included, ends at once as a time-out, so the exchange ends as it would on a silent
+  // terminal and the polling loop and the download unwind. Cleared when the service starts.
+  void RequestStop() { bStopRequested = true; }
+  void ClearStop() { bStopRequested = false; }
+  bool StopRequested() const { return bStopRequested; }
   uint32_t GetTickCount();  // the program's clock (base/Clock.h)
 
   TFrameAssembler Rec;
@@ -78,6 +84,7 @@ class TLink {
 
   ILinkPort* port_ = nullptr;
   IPump* pump_ = nullptr;
+  bool bStopRequested = false;
 };
 
 }  // namespace qv

@@ -387,6 +387,79 @@ TEST_F(Poll, WaitReplyJudgesTheTickTakenBeforeProcessing) {
   EXPECT_EQ(rig.link.WaitReply(10), RC_OK);
 }
 
+// The waits hand the pump the time left instead of sleeping 1 ms per pass, so an idle wait
+// wakes only for events: a silent 6 s wait is one sleep, a frame wakes the wait when it comes.
+TEST_F(Poll, WaitsSleepUntilTheDeadlineOrTheNextEvent) {
+  struct TCountingPump : TVirtualPump {
+    using TVirtualPump::TVirtualPump;
+    void Sleep(uint32_t ms) override {
+      asked.push_back(ms);
+      TVirtualPump::Sleep(ms);
+    }
+    std::vector<uint32_t> asked;
+  } counting(rig.clock);
+  counting.SetReceiver([this](const uint8_t* d, uint32_t n) { rig.link.OnReceiveData(d, n); });
+  rig.link.SetPump(&counting);
+  const struct {
+    const char* name;
+    int64_t arrives;  // -1: nothing comes
+    int timeout;
+    int result;
+    uint32_t took;
+    std::vector<uint32_t> asked;
+  } cases[] = {
+      {"silent", -1, 6000, RC_TIMEOUT, 6000, {6000}},
+      {"frame at 250", 250, 6000, RC_OK, 250, {6000}},
+      {"frame after the deadline", 7000, 6000, RC_TIMEOUT, 6000, {6000}},
+  };
+  for (const auto& c : cases) {
+    counting.asked.clear();
+    if (c.arrives >= 0) counting.Deliver(TermToPc(7, kPsw, kBill), static_cast<uint32_t>(c.arrives));
+    const uint32_t start = rig.clock.GetTickCount();
+    EXPECT_EQ(rig.link.WaitReply(c.timeout), c.result) << c.name;
+    EXPECT_EQ(rig.clock.GetTickCount() - start, c.took) << c.name;
+    EXPECT_EQ(counting.asked, c.asked) << c.name;
+    rig.link.Delay(2000);  // lets a late frame go by
+  }
+  // Delay: one sleep of the whole time; a timer tick on the way splits it, nothing else.
+  const int timer = counting.AddTimer(150, [] {});
+  counting.asked.clear();
+  const uint32_t start = rig.clock.GetTickCount();
+  rig.link.Delay(200);
+  EXPECT_EQ(rig.clock.GetTickCount() - start, 200u);
+  EXPECT_EQ(counting.asked, (std::vector<uint32_t>{200, 50}));
+  counting.StopTimer(timer);
+  rig.link.SetPump(&rig.pump);
+}
+
+// A stop ends the wait under way at once, as a time-out, and every later wait too, until the
+// service starts again.
+TEST_F(Poll, StopRequestEndsEveryWaitAtOnceUntilCleared) {
+  rig.pump.Post([this] { rig.link.RequestStop(); }, 100);
+  uint32_t start = rig.clock.GetTickCount();
+  EXPECT_EQ(rig.link.WaitReply(30000), RC_TIMEOUT);
+  EXPECT_EQ(rig.clock.GetTickCount() - start, 100u);
+  EXPECT_TRUE(rig.link.StopRequested());
+
+  // A frame already on its way does not make a stopped wait succeed.
+  rig.pump.Deliver(TermToPc(7, kPsw, kBill), 0);
+  start = rig.clock.GetTickCount();
+  EXPECT_EQ(rig.link.WaitReply(6000), RC_TIMEOUT);
+  rig.link.Delay(5000);
+  EXPECT_EQ(rig.clock.GetTickCount() - start, 0u);
+
+  rig.link.ClearStop();
+  rig.pump.ProcessMessages();  // the frame the stopped wait left behind
+  rig.pump.Deliver(TermToPc(7, kPsw, kBill), 40);
+  start = rig.clock.GetTickCount();
+  EXPECT_EQ(rig.link.WaitReply(6000), RC_OK);
+  EXPECT_EQ(rig.clock.GetTickCount() - start, 40u);
+  rig.pump.Post([this] { rig.link.RequestStop(); }, 30);
+  start = rig.clock.GetTickCount();
+  rig.link.Delay(5000);
+  EXPECT_EQ(rig.clock.GetTickCount() - start, 30u);
+}
+
 TEST_F(Poll, WaitReplyDiscardsEarlierFrame) {
   rig.Receive(TermToPc(7, kPsw, kBill));
   ASSERT_TRUE(rig.link.FrameReady());

@@ -46,6 +46,19 @@ void TVirtualPump::StopTimer(int id) {
   timers_.erase(id);
 }
 
+void TVirtualPump::Sleep(uint32_t ms) {
+  const uint32_t now = clock_.GetTickCount();
+  uint32_t step = ms;
+  auto until = [&](uint32_t due) {
+    // Already due (a negative distance): no time passes before it runs.
+    const int32_t d = static_cast<int32_t>(due - now);
+    step = std::min(step, d > 0 ? static_cast<uint32_t>(d) : 0u);
+  };
+  for (const auto& [seq, e] : events_) until(e.due);
+  for (const auto& [id, t] : timers_) until(t.next);
+  clock_.Advance(step);
+}
+
 void TVirtualPump::ProcessMessages() {
   ++passes_;
   if (clock_.GetTickCount() != lastTick_) {

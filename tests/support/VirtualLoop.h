@@ -49,7 +49,9 @@ class TVirtualPump : public IPump {
   // one tick the clock moves on by 1 ms, as real time would: a loop whose every write is
   // refused never sleeps, and would otherwise never see its next timer tick.
   void ProcessMessages() override;
-  void Sleep(uint32_t ms) override { clock_.Advance(ms); }
+  // Advances the clock by ms, or only up to the next scheduled event or timer tick when
+  // that comes sooner: a real sleep ends when a message arrives.
+  void Sleep(uint32_t ms) override;
 
   // Where received chunks go (the link's OnReceiveData).
   void SetReceiver(TReceiver receiver) { receiver_ = std::move(receiver); }
