@@ -19,6 +19,7 @@
 #include <iterator>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,19 +130,21 @@ class ServiceProcess : public ::testing::Test {
     fs::remove_all(home);
   }
 
-  // Starts the simulator on a fresh pseudo-terminal; returns its path.
-  std::string StartSim(const std::string& script) {
+  // Starts the simulator on a fresh pseudo-terminal; returns its path. With events, its log
+  // (faults, requests done) is read with its output.
+  std::string StartSim(const std::string& script, bool events = false) {
     const std::string file = home + "/sim.txt";
     std::ofstream(file) << script;
     sim = std::make_unique<TChild>(std::vector<std::string>{QV_SIM, "--loop", "--quiet", file},
-                                   std::vector<std::string>{});
+                                   std::vector<std::string>{}, events);
     if (!sim->Started()) return {};
     const auto first = sim->WaitFor("PTY ", 10s);
     return first ? first->substr(4) : std::string();
   }
-  void WriteIni(const std::string& port, const std::string& connstring, const std::string& sysSet = "") {
+  void WriteIni(const std::string& port, const std::string& connstring, const std::string& sysSet = "",
+                int serverType = 0) {
     std::ofstream(home + "/datalink.ini", std::ios::binary)
-        << "[SysSet]\r\nSYS_SERVER_TYPE=0\r\nWriteCommLog=1\r\n"
+        << "[SysSet]\r\nSYS_SERVER_TYPE=" << serverType << "\r\nWriteCommLog=1\r\n"
         << sysSet << "[CommSet]\r\nCommNo=" << port
         << "\r\nChannelNo=3\r\n[ConnectionString]\r\nconnstring=" << connstring << "\r\n";
     std::ofstream(home + "/POSLIST.BAT", std::ios::binary) << "11\r\n";
@@ -202,6 +205,65 @@ TEST_F(ServiceProcess, HeadlessServesAndStopsCleanlyOnEitherSignal) {
     EXPECT_TRUE(logged);
     fs::remove_all(home + "/Log");
     sim.reset();
+  }
+}
+
+// A terminal that falls silent in the middle of an exchange: the service waits for it (6 s
+// ordering, 30 s stocktaking) unless stopped; a signal ends that wait at once, the exchange
+// ends as a time-out would (its row, nothing reported done), and the program exits, status 0.
+TEST_F(ServiceProcess, SignalDuringASilentTerminalsExchangeEndsWithinASecond) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  // The terminal's third answer is lost: after its poll answer and its request, the
+  // acknowledgement of a read's answer or an upload's next data frame.
+  const struct {
+    const char* name;
+    int serverType;
+    const char* script;
+  } cases[] = {
+      {"ordering read", 0,
+       "terminal 11 ordering password 0\nfault drop:every=3\n"
+       "request RT-LOGIN cCorpCode=0001 cDevCode=PDA11 cUserCode=003 cUserPsw=123\n"},
+      {"ordering upload", 0,
+       "terminal 11 ordering password 0\nfault drop:every=3\n"
+       "request RT-MEMU cTableNo=A01 cOpCode=003 cMemo=\"x\"\n"
+       "dish cDishCode=10001 cDishName=\"d\" cUnit=u fQty=1 fPrice=28.00\n"},
+      {"stocktaking read", 1, "terminal 11 stocktaking password 0\nfault drop:every=3\nrequest R-BATCH\n"},
+      {"stocktaking upload", 1,
+       "terminal 11 stocktaking password 0\nfault drop:every=3\n"
+       "request W-PDSTORE cBillNO=PD2026120102 cSupplyCode=S01\n"
+       "item cStrCode=G00030 fQty=1 fPrice=1\nitem cStrCode=G00031 fQty=1 fPrice=1\n"
+       "item cStrCode=G00032 fQty=1 fPrice=1\nitem cStrCode=G00033 fQty=1 fPrice=1\n"
+       "item cStrCode=G00034 fQty=1 fPrice=1\n"},
+  };
+  const std::string demo = qv::test::PrivateDemoConnStr();  // the uploads add rows
+  for (const auto& c : cases) {
+    for (const auto& [signo, signame] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"}}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + signame);
+      const std::string pty =
+          StartSim(std::string("station 1001\nversion V1.0\nchannel 3\nretries 0\n") + c.script, true);
+      ASSERT_FALSE(pty.empty());
+      WriteIni(pty, demo, "ShopNO=001\r\n", c.serverType);
+      auto svc = StartService(true);
+      ASSERT_TRUE(svc->Started());
+      ASSERT_TRUE(svc->WaitFor("服务正常启动", kServe)) << svc->Output();
+      ASSERT_TRUE(sim->WaitFor("fault drop at terminal 11", kServe)) << sim->Output();
+      std::this_thread::sleep_for(100ms);  // the service is waiting now
+      const std::size_t before = svc->Output().size();
+      const auto signalled = Clock::now();
+      svc->Signal(signo);
+      const std::optional<int> status = svc->WaitExit(kStop);
+      const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - signalled);
+      EXPECT_EQ(status, std::optional<int>(0)) << svc->Output();
+      EXPECT_LE(took.count(), 1500) << svc->Output();
+      // The exchange ends as on a time-out: the terminal gives up on its own, so no row
+      // reports it, done or failed.
+      const std::string after = svc->Output().substr(before);
+      const std::string no = c.serverType == 0 ? "0011\t" : "11\t";  // four digits when ordering
+      std::istringstream lines(after);
+      for (std::string l; std::getline(lines, l);) EXPECT_NE(l.rfind(no, 0), 0u) << l;
+      EXPECT_NE(after.find("关闭串口成功!"), std::string::npos) << after;
+      sim.reset();
+    }
   }
 }
 

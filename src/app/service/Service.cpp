@@ -81,6 +81,7 @@ void TService::SetNetState() {
 
 void TService::mniStartClick() {
   try {
+    link_.ClearStop();
     const int ext = GetExtComPort();
     std::string name = ext != -1 ? "COM" + std::to_string(ext) : ReadCommNo();
     const int channel = ReadChannelNo();
@@ -105,8 +106,14 @@ void TService::mniStartClick() {
   }
 }
 
+void TService::RequestStop() {
+  link_.RequestStop();
+  if (download_) download_->bStopDown = true;
+}
+
 void TService::mniStopClick() {
   try {
+    RequestStop();
     cmPDA.StopComm();
     SetServiceState(0);
     view_.ShowStatus(QStringLiteral("关闭串口成功!"));
@@ -245,6 +252,7 @@ void TService::RunDownload() {
 }
 
 void TService::ShutDown() {
+  RequestStop();
   tmrCheck->stop();
   tmrLink->stop();
   try {

@@ -43,6 +43,12 @@ class TService : public QObject, public IServiceControl, public ITerminalList {
   // --- the service ---
   void mniStartClick();
   void mniStopClick();
+  // The one place a stop is requested (the stop command, the exit, a signal): the wait under
+  // way and every later one end at once as a time-out, the download stops, and a database
+  // call waiting meanwhile should end on it too (link_.StopRequested()). Cleared when the
+  // service starts again.
+  void RequestStop();
+  bool StopRequested() const { return link_.StopRequested(); }
   void SetServiceState(int code);
   // The state last set: 1 while the service runs.
   bool Running() const { return serviceState_ == 1; }
