@@ -83,4 +83,25 @@ bool FrameCheckOK(const TFraming& framing, const uint8_t* buf, size_t len) {
   return false;
 }
 
+bool EndsOnWholeFrame(const uint8_t* data, size_t n) {
+  if (data == nullptr || n == 0) return false;
+  size_t pos = 0;
+  while (pos < n) {
+    const size_t left = n - pos;
+    if (left < 2) return false;
+    const TFraming* f = nullptr;
+    for (const TFraming* c : {&kTermFraming, &kBaseFraming})
+      if (data[pos] == c->lead1 && data[pos + 1] == c->lead2) f = c;
+    if (!f) return false;
+    const size_t lenIndex = static_cast<size_t>(f->lenIndex);
+    if (left <= lenIndex) return false;
+    const size_t total = static_cast<size_t>(data[pos + lenIndex]) + static_cast<size_t>(f->lenBias);
+    // The same bounds as the reassembly's: such a frame never completes there.
+    if (total > kRecBufferSize || total < static_cast<size_t>(f->minLen) || total <= lenIndex) return false;
+    if (total > left) return false;
+    pos += total;
+  }
+  return true;
+}
+
 }  // namespace qv

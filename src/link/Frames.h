@@ -123,4 +123,11 @@ inline constexpr TFraming kBaseFraming{kBaseLead, kBaseLead,         7,     11,
 // The framing's check of a whole frame of len bytes.
 bool FrameCheckOK(const TFraming& framing, const uint8_t* buf, size_t len);
 
+// True when the n bytes are one or more whole frames of either framing back to back, each
+// beginning with its lead bytes and as long as its length byte says: the serial port may
+// then hand the burst over without waiting for the gap after it. Anything else (a frame
+// cut short, bytes between frames, a length that cannot be) is false, so the gap decides.
+// Reads none of the bytes past n; the checksum is left to the reassembly.
+bool EndsOnWholeFrame(const uint8_t* data, size_t n);
+
 }  // namespace qv

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace qv {
 
@@ -52,6 +53,9 @@ using TModemStateChangeEvent = std::function<void(TComm* Sender, uint32_t ModemE
 using TSendDataEmptyEvent = std::function<void(TComm* Sender)>;
 using TNotifyEvent = std::function<void(TComm* Sender)>;
 using TReceiveOverflowEvent = std::function<void(TComm* Sender, uint64_t DroppedBytes)>;
+// Whether the bytes of a burst gathered so far end where a message of the owner's protocol
+// ends; called on the read thread, so it must depend on nothing but its arguments.
+using TBurstEndCheck = std::function<bool(const uint8_t* Data, std::size_t Length)>;
 
 // "COMn" (any case, optionally behind "//./" or "\\.\") -> "/dev/ttyS<n-1>"; a name that
 // begins with '/' is returned unchanged; anything else gives "" (no device).
@@ -160,6 +164,11 @@ class TComm {
   static constexpr std::size_t kReceiveQueueLimit = 512 * 1024;
   static constexpr std::size_t kChunkOverhead = 256;
   TReceiveOverflowEvent OnReceiveOverflow;
+  // A burst is handed over as soon as this check says its bytes end on a whole message,
+  // instead of after the read interval's gap; the gap still ends every other burst. The
+  // component knows nothing of the messages: the owner hands the check over. Takes effect
+  // at the next StartComm.
+  void SetBurstEndCheck(TBurstEndCheck check) { FBurstEndCheck = std::move(check); }
 
  private:
   struct Session;  // what the two threads of one open port share
@@ -187,6 +196,7 @@ class TComm {
   std::shared_ptr<bool> FAlive;
 
   std::unique_ptr<Session> FSession;
+  TBurstEndCheck FBurstEndCheck;
   std::thread ReadThread;
   std::thread WriteThread;
   int hCommFile = -1;

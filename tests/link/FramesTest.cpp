@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
+#include <memory>
 #include <stdexcept>
 
 #include "ScriptedPort.h"
@@ -67,6 +69,59 @@ TEST(BaseFrame, SetChannelThreeAndInfoRequest) {
   uint8_t big[246] = {};
   EXPECT_EQ(BuildBaseFrame(1, big, 245).size(), 256u);
   EXPECT_THROW(BuildBaseFrame(1, big, 246), std::length_error);
+}
+
+// The serial port's early hand-over: true only for bytes that are whole frames back to
+// back; a frame cut short, stray bytes or an impossible length leave it to the gap. Each
+// case runs on a buffer of exactly its size, so the sanitizers catch a read past the end.
+TEST(EndsOnWholeFrame, WholeFramesOnlyAndNeverPastTheBytes) {
+  const TBytes term = BuildTermFrame(7, 0, CMD_OK, 1, reinterpret_cast<const uint8_t*>("abc"), 3);
+  const TBytes poll = BuildTermFrame(0, 0, CMD_POLL, 0);
+  const uint8_t data[2] = {3, 0};
+  const TBytes base = BuildBaseFrame(5, data, 2);
+  const TBytes maxTerm = BuildTermFrame(7, 0, CMD_OK, 1, TBytes(kMaxPayload, 0x1B).data(), kMaxPayload);
+  auto cat = [](std::initializer_list<TBytes> parts) {
+    TBytes all;
+    for (const TBytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  auto cut = [](TBytes b, size_t drop) {
+    b.resize(b.size() - drop);
+    return b;
+  };
+  TBytes longLen = poll;
+  longLen[13] = 0xFF;  // 257 bytes: more than any frame
+  TBytes shortLen = poll;
+  shortLen[13] = 0;  // 2 bytes: shorter than its own header
+  const struct {
+    const char* name;
+    TBytes bytes;
+    bool whole;
+  } cases[] = {
+      {"terminal frame", term, true},
+      {"poll", poll, true},
+      {"base-station frame", base, true},
+      {"longest terminal frame", maxTerm, true},
+      {"two frames back to back", cat({poll, term}), true},
+      {"base then terminal frame", cat({base, poll}), true},
+      {"one byte short", cut(term, 1), false},
+      {"second frame cut short", cat({poll, cut(term, 5)}), false},
+      {"a byte after the frame", cat({poll, {0x00}}), false},
+      {"a stray byte before", cat({{0x55}, poll}), false},
+      {"lead bytes only", {kTermLead1, kTermLead2}, false},
+      {"one lead byte", {kTermLead1}, false},
+      {"up to the length byte", cut(poll, 2), false},
+      {"length beyond any frame", longLen, false},
+      {"length shorter than the header", shortLen, false},
+      {"wrong second lead byte", cat({{kTermLead1, 0x11}, cut(poll, 2)}), false},
+      {"empty", {}, false},
+  };
+  for (const auto& c : cases) {
+    const std::unique_ptr<uint8_t[]> exact(new uint8_t[c.bytes.size() + (c.bytes.empty() ? 1 : 0)]);
+    std::memcpy(exact.get(), c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(EndsOnWholeFrame(exact.get(), c.bytes.size()), c.whole) << c.name;
+  }
+  EXPECT_FALSE(EndsOnWholeFrame(nullptr, 16));
 }
 
 TEST(TermFrameCrcOK, RejectsDamageAndBadLengths) {

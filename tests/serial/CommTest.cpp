@@ -202,6 +202,48 @@ TEST_F(CommTest, BurstArrivesCompleteAndInOrderInBoundedTerminatedChunks) {
   EXPECT_EQ(unterminated, 0);
 }
 
+// The owner's burst-end check hands a burst over as soon as it says so, as one chunk however
+// many reads it took; whatever it does not vouch for (or a check that throws) still goes
+// after the gap. A long read interval keeps the gap apart from the early hand-over.
+TEST_F(CommTest, BurstEndCheckHandsTheBurstOverBeforeTheGap) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kGap = 400ms;
+  const struct {
+    const char* name;
+    TBurstEndCheck check;
+    std::vector<std::string> writes;  // 30 ms apart, well within the gap
+    bool early;
+  } cases[] = {
+      {"no check", {}, {"abcZ"}, false},
+      {"ends on the mark", [](const uint8_t* d, std::size_t n) { return d[n - 1] == 'Z'; }, {"abcZ"}, true},
+      {"mark in the second read", [](const uint8_t* d, std::size_t n) { return d[n - 1] == 'Z'; }, {"ab", "cZ"}, true},
+      {"never vouches", [](const uint8_t*, std::size_t) { return false; }, {"abcZ"}, false},
+      {"throws", [](const uint8_t*, std::size_t) -> bool { throw std::runtime_error("x"); }, {"abcZ"}, false},
+  };
+  comm.SetReadIntervalTimeout(static_cast<uint32_t>(kGap.count()));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    comm.SetBurstEndCheck(c.check);
+    ASSERT_EQ(comm.StartComm(), 1);
+    chunks.clear();
+    received.clear();
+    for (std::size_t i = 0; i < c.writes.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(30ms);
+      pty.Write(std::vector<uint8_t>(c.writes[i].begin(), c.writes[i].end()));
+    }
+    const auto last = Clock::now();
+    ASSERT_TRUE(RunUntil([&] { return received.size() >= 4; }));
+    const auto took = Clock::now() - last;
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_EQ(std::string(chunks[0].begin(), chunks[0].end()), "abcZ");
+    if (c.early)
+      EXPECT_LT(took, kGap / 2);
+    else
+      EXPECT_GE(took, kGap - 50ms);
+    comm.StopComm();
+  }
+}
+
 // While the owner thread is busy (a slow database call) the read thread keeps taking bytes
 // off the line: what waits for the owner stays within the bound, what does not fit is
 // dropped and reported once, and delivery goes on as soon as the owner catches up.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Logging.h"
+#include "link/Frames.h"
 
 namespace qv {
 
@@ -32,6 +33,8 @@ void DesignBasePort(TComm& comm, bool inXonXoff) {
   comm.SetOutx_XonXoffFlow(false);
   comm.SetInx_XonXoffFlow(inXonXoff);
   comm.SetReadIntervalTimeout(1);
+  // A whole frame goes to the link at once; the 1 ms gap ends anything else.
+  comm.SetBurstEndCheck(EndsOnWholeFrame);
   comm.OnReceiveOverflow = [](TComm* c, uint64_t dropped) {
     WriteErrLog("OnReceiveData: " + std::to_string(dropped) + " bytes received on " + c->CommName() +
                 " while the program was busy were dropped (the receive queue holds " +

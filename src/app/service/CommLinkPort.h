@@ -17,7 +17,8 @@ class TCommLinkPort : public ILinkPort {
 };
 
 // The designed line settings of the base-station ports: COM2, 9600 8N1, DTR and RTS on,
-// 1 ms read interval; the dialog's port also takes incoming XON/XOFF. Received bytes
+// 1 ms read interval with the link's burst-end check (a whole frame goes at once); the
+// dialog's port also takes incoming XON/XOFF. Received bytes
 // dropped while the program was busy get one line in the error log.
 void DesignBasePort(TComm& comm, bool inXonXoff);
 
