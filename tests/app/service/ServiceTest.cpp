@@ -5,14 +5,21 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "ServiceTestSupport.h"
+#include "app/service/QtCommDispatcher.h"
+#include "app/service/QtPump.h"
 #include "app/service/Service.h"
 #include "app/service/ServiceUtil.h"
 #include "base/AppPath.h"
 #include "base/OpLog.h"
+#include "base/ResultCodes.h"
 #include "link/Frames.h"
 
 namespace qv::test {
@@ -110,6 +117,76 @@ TEST_F(Service, CheckTimerRunsThePollingLoopAndItsNestedTicks) {
   EXPECT_TRUE(has(CMD_WT)) << "nested check ticks were not delivered";
   svc->Link().bDataBusy = false;
   EXPECT_FALSE(svc->tmrCheck->isActive());
+}
+
+// Each way the service is stopped ends a long wait under way at once, as a time-out; the
+// next start clears the request, so its own waits wait again.
+TEST_F(Service, StopEndsTheWaitUnderWayAndTheNextStartClearsIt) {
+  using Clock = std::chrono::steady_clock;
+  const struct {
+    const char* name;
+    std::function<void(TService&)> stop;
+  } cases[] = {
+      {"停止服务", [](TService& s) { s.mniStopClick(); }},
+      {"exit", [](TService& s) { s.ShutDown(); }},
+      {"signal", [](TService& s) { s.EndBySignal(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPtyStation station;  // answers nothing: every wait runs to its end unless stopped
+    Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+    ASSERT_TRUE(svc->Running());
+    svc->tmrCheck->stop();  // no polling loop: the wait below is the test's
+    ASSERT_FALSE(svc->StopRequested());
+    QTimer::singleShot(100, svc.get(), [&] { c.stop(*svc); });
+    const auto t0 = Clock::now();
+    EXPECT_EQ(svc->Link().WaitReply(30000), RC_TIMEOUT);
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_TRUE(svc->StopRequested());
+
+    svc->mniStartClick();
+    EXPECT_FALSE(svc->StopRequested());
+    svc->tmrCheck->stop();
+    const auto t1 = Clock::now();
+    EXPECT_EQ(svc->Link().WaitReply(300), RC_TIMEOUT);
+    EXPECT_GE(Clock::now() - t1, std::chrono::milliseconds(290)) << "the start left the stop in place";
+    svc.reset();
+  }
+}
+
+// The Qt pump's sleep blocks in the event loop: a call posted from another thread (as the
+// serial threads post received data) ends it at once; with nothing to do it lasts until the
+// deadline.
+TEST_F(Service, QtPumpSleepEndsOnAPostFromAnotherThreadOrAtTheDeadline) {
+  using Clock = std::chrono::steady_clock;
+  const struct {
+    const char* name;
+    bool post;
+    uint32_t sleepMs;
+    std::chrono::milliseconds atLeast, below;
+  } cases[] = {
+      {"post after 50 ms", true, 10000, std::chrono::milliseconds(40), std::chrono::milliseconds(5000)},
+      {"nothing", false, 200, std::chrono::milliseconds(190), std::chrono::milliseconds(5000)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QCoreApplication::processEvents();  // nothing left over from before
+    std::atomic<bool> ran{false};
+    std::thread poster;
+    if (c.post)
+      poster = std::thread([&ran] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        QtCommDispatcher().Post([&ran] { ran = true; });
+      });
+    const auto t0 = Clock::now();
+    QtPump().Sleep(c.sleepMs);
+    const auto took = Clock::now() - t0;
+    if (poster.joinable()) poster.join();
+    QtPump().ProcessMessages();
+    EXPECT_GE(took, c.atLeast);
+    EXPECT_LT(took, c.below);
+    EXPECT_EQ(ran.load(), c.post);
+  }
 }
 
 // A flooded line while the program is busy: what cannot wait is dropped, and the error log
