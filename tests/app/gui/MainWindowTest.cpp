@@ -21,6 +21,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <chrono>
+
 #include "GuiTestSupport.h"
 #include "base/OpLog.h"
 #include "base/Settings.h"
@@ -252,6 +254,64 @@ TEST_F(MainWindow, ExitWhilePollingEndsTheLoop) {
   EXPECT_FALSE(frm->Service().tmrCheck->isActive());
   EXPECT_FALSE(frm->Service().tmrLink->isActive());
   EXPECT_EQ(frm->Service().cmPDA.Handle(), -1);
+}
+
+// A terminal answers the poll and then falls silent: the loop waits up to 6 s for its
+// request. The stop button, or the exit and OK, ends that wait at once and the loop unwinds.
+TEST_F(MainWindow, StopAndExitEndTheWaitForASilentTerminalAtOnce) {
+  using Clock = std::chrono::steady_clock;
+  const struct {
+    const char* name;
+    bool exit;
+  } cases[] = {{"停止服务", false}, {"退出系统", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPtyStation station;
+    Make("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+    int exits = 0;
+    QObject::connect(frm.get(), &TfrmMain::exitConfirmed, [&exits] { ++exits; });
+    auto has = [&station](uint16_t word) {
+      for (uint16_t w : station.TermWords())
+        if (w == word) return true;
+      return false;
+    };
+    TBoxSeen box;
+    bool answered = false, stopped = false;
+    Clock::time_point stopAt;
+    int passes = 0;
+    QTimer watch;
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (stopped || ++passes > 1000) return;
+      if (!answered && has(CMD_POLL)) {
+        // Terminal 11 has a request waiting (the poll's wait is under way).
+        const std::vector<uint8_t> answer = BuildTermFrame(11, 0, CMD_ANSWER, 0);
+        frm->Service().Link().OnReceiveData(answer.data(), static_cast<uint32_t>(answer.size()));
+        answered = true;
+      } else if (answered && has(CMD_GRANT)) {
+        // The loop now waits for the request that never comes.
+        EXPECT_FALSE(frm->Service().Poller().bPollIdle);
+        stopped = true;
+        stopAt = Clock::now();
+        if (c.exit) {
+          AnswerBox(box, QMessageBox::Ok);
+          frm->mniCloseClick();
+        } else {
+          frm->btnStartOrStop->click();
+        }
+      }
+    });
+    watch.start();
+    while ((!stopped || !frm->Service().Poller().bPollIdle) && passes <= 1000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ASSERT_TRUE(stopped) << "the terminal was never granted";
+    EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(frm->Service().tmrCheck->isActive());
+    EXPECT_EQ(frm->Service().cmPDA.Handle(), -1);
+    EXPECT_EQ(exits, c.exit ? 1 : 0);
+    EXPECT_EQ(box.seen, c.exit);
+    frm.reset();
+  }
 }
 
 TEST_F(MainWindow, FailedListWriteKeepsTheFileAndLogs) {
