@@ -118,7 +118,7 @@ TEST(EndsOnWholeFrame, WholeFramesOnlyAndNeverPastTheBytes) {
   };
   for (const auto& c : cases) {
     const std::unique_ptr<uint8_t[]> exact(new uint8_t[c.bytes.size() + (c.bytes.empty() ? 1 : 0)]);
-    std::memcpy(exact.get(), c.bytes.data(), c.bytes.size());
+    if (!c.bytes.empty()) std::memcpy(exact.get(), c.bytes.data(), c.bytes.size());
     EXPECT_EQ(EndsOnWholeFrame(exact.get(), c.bytes.size()), c.whole) << c.name;
   }
   EXPECT_FALSE(EndsOnWholeFrame(nullptr, 16));
