@@ -1,11 +1,15 @@
 // Feeds random chunks, well-formed frames and mode switches to the reassembly, alone and
 // behind the link's receive handler, and aborts unless every complete frame fits the
 // 256-byte buffer, every verdict of the acceptance check other than a drop is given to a
-// frame with a correct checksum, and every accepted frame carries one.
+// frame with a correct checksum, and every accepted frame carries one. Every chunk also
+// goes, in a buffer of exactly its size, to the serial port's frame-end check, which must
+// vouch for every whole good frame and for nothing that does not begin with lead bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "link/Frames.h"
@@ -92,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (in.More()) {
     const uint8_t op = in.Byte();
     std::vector<uint8_t> chunk;
+    bool whole = false;  // one good frame, not cut short
     switch (op % 6) {
       case 0:
         chunk = in.Bytes(in.Byte());
@@ -102,14 +107,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint16_t word = static_cast<uint16_t>(lo | in.Byte() << 8);
         const auto payload = in.Bytes(in.Byte() % (qv::kMaxPayload + 1));
         chunk = qv::BuildTermFrame(a, 0, word, in.Byte(), payload.data(), payload.size());
-        if (op & 0x80) chunk.resize(in.Byte() % chunk.size());
+        whole = true;
+        if (op & 0x80) {
+          chunk.resize(in.Byte() % chunk.size());
+          whole = false;
+        }
         break;
       }
       case 2: {  // a good base-station frame, maybe cut short
         const uint8_t cmd = in.Byte();
         const auto d = in.Bytes(in.Byte() % (qv::kMaxBaseData + 1));
         chunk = qv::BuildBaseFrame(cmd, d.data(), d.size());
-        if (op & 0x80) chunk.resize(in.Byte() % chunk.size());
+        whole = true;
+        if (op & 0x80) {
+          chunk.resize(in.Byte() % chunk.size());
+          whole = false;
+        }
         break;
       }
       case 3:  // a wait starts
@@ -125,6 +138,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         continue;
     }
     const uint32_t n = static_cast<uint32_t>(chunk.size());
+    {
+      const std::unique_ptr<uint8_t[]> exact(new uint8_t[n + 1]);
+      if (n) std::memcpy(exact.get(), chunk.data(), n);
+      const bool ends = qv::EndsOnWholeFrame(exact.get(), n);
+      if (whole) Check(ends);
+      if (ends)
+        Check(n >= qv::kBaseFraming.minLen &&
+              ((chunk[0] == qv::kTermLead1 && chunk[1] == qv::kTermLead2) ||
+               (chunk[0] == qv::kBaseLead && chunk[1] == qv::kBaseLead)));
+    }
     const bool reported =
         base ? alone.BaseDataToRecBuffer(chunk.data(), n) : alone.DataToRecBuffer(chunk.data(), n);
     CheckAssembler(alone, reported);
