@@ -194,6 +194,22 @@ TEST_F(DownloadTest, OtherFrameNumberResendsTheSameBytes) {
   EXPECT_EQ(sent[0].bytes, sent[1].bytes);
 }
 
+// A stop of the service while a silent terminal is awaited ends the download at that very
+// tick, as a time-out, instead of after every attempt's wait.
+TEST_F(DownloadTest, StopRequestEndsTheDownloadAtOnce) {
+  rows["W-SHOP"] = 1;
+  rows["W-DEPT"] = 1;
+  rig.port.OnWrite(WordTo(CMD_CALL, 5), Answer(TermToPc(5, 0, CMD_ANSWER)));  // then silent
+  checked = {5};
+  TDownload d = Make();
+  rig.pump.Post([this] { rig.link.RequestStop(); }, 1000);
+  const uint32_t start = rig.clock.GetTickCount();
+  d.Run("11", false);
+  EXPECT_EQ(rig.clock.GetTickCount() - start, 1000u);
+  EXPECT_EQ(trace.events.back(), "set " + iErrToStr(RC_TIMEOUT));
+  EXPECT_TRUE(rig.port.WrittenWithWord(0x0301).empty()) << "the next type did not start";
+}
+
 TEST_F(DownloadTest, ThreeTimeOutsEndWithSeventeen) {
   rows["W-DEPT"] = 1;
   rig.port.OnWrite(WordTo(CMD_CALL, 5), Answer(TermToPc(5, 0, CMD_ANSWER)));
