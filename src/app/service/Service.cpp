@@ -107,6 +107,9 @@ void TService::mniStartClick() {
 
 void TService::mniStopClick() {
   try {
+    // A procedure still running for the exchange under way is given up: the exchange then
+    // ends as a time-out would, on the closed port.
+    db_.CancelCall();
     cmPDA.StopComm();
     SetServiceState(0);
     view_.ShowStatus(QStringLiteral("关闭串口成功!"));
@@ -163,6 +166,9 @@ void TService::OnCheckTimeout() {
 }
 
 void TService::tmrLinkTimer() {
+  // A tick inside a request's wait: the connection is in use, and a restart would begin an
+  // exchange in the middle of the one waiting. The next tick does all of it.
+  if (db_.CallUnderWay()) return;
   try {
     if (AutoRunFlag && !Running() && view_.IsMainFormActive()) mniStartClick();
     db_.FreeDataSetLink();
@@ -188,7 +194,7 @@ void TService::tmrLinkTimer() {
 
 void TService::FormShow() {
   try {
-    if (!db_.GetDbLinked()) {
+    if (!db_.GetDbLinked() && !db_.CallUnderWay()) {
       db_.ConnectDatabase(db_.GetConnectionString());
       SetNetState();
     }
@@ -226,7 +232,9 @@ void TService::ListViewToFile(const std::vector<TPosRow>& rows) {
 }
 
 void TService::RunDownload() {
-  if (!download_ || downloading_) return;
+  // Not while the database works on a terminal's request: the terminal waits for its answer
+  // on the same line, and the download's own reads would need the connection in use.
+  if (!download_ || downloading_ || link_.bDataBusy || db_.CallUnderWay()) return;
   downloading_ = true;
   // A download started inside a running polling loop must not mark the loop as ended.
   const bool pollIdle = poller_.bPollIdle;
@@ -245,6 +253,7 @@ void TService::RunDownload() {
 }
 
 void TService::ShutDown() {
+  db_.CancelCall();
   tmrCheck->stop();
   tmrLink->stop();
   try {
