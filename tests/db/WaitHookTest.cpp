@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -76,6 +77,9 @@ struct TBackendCase {
   const char* name;
   std::function<std::string()> conn;
 };
+void PrintTo(const TBackendCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class WaitHook : public ::testing::TestWithParam<TBackendCase> {
  protected:
