@@ -345,19 +345,19 @@ class OdbcBackend final : public Backend {
       [[maybe_unused]] ssize_t n = write(done, &one, sizeof one);
     });
     bool gaveUp = false;
-    for (;;) {
-      pollfd p{done, POLLIN, 0};
-      if (poll(&p, 1, 0) > 0) break;
+    for (pollfd p{done, POLLIN, 0};;) {
       if (gaveUp) {
         // The driver answers the cancel (or the request watch cuts the link); nothing else
         // runs meanwhile.
-        poll(&p, 1, -1);
+        if (poll(&p, 1, -1) > 0) break;
         continue;
       }
       if (hook->WaitReadable(done, -1) == IDbWait::TResult::Cancelled) {
         SQLCancel(h);
         gaveUp = true;
+        continue;
       }
+      if (poll(&p, 1, 0) > 0) break;
     }
     worker.join();
     close(done);
@@ -565,54 +565,56 @@ class OdbcBackend final : public Backend {
     Stmt s;
     NewStmt(s);
     owner_.CountRoundTrip();
-    Watched w(*this);
-    std::vector<SQLWCHAR> wschema = W(schema), wname = W(name);
-    SQLRETURN rc = SQLProcedureColumnsW(s.h, nullptr, 0, schema.empty() ? nullptr : wschema.data(),
-                                        schema.empty() ? 0 : SQL_NTS, wname.data(), SQL_NTS, nullptr, 0);
-    if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
     struct Row {
       int ordinal;
       TParameter p;
     };
     std::vector<Row> rows;
     bool found = false;
-    for (;;) {
-      rc = SQLFetch(s.h);
-      if (rc == SQL_NO_DATA) break;
+    Offload(s.h, [&] {
+      Watched w(*this);
+      std::vector<SQLWCHAR> wschema = W(schema), wname = W(name);
+      SQLRETURN rc = SQLProcedureColumnsW(s.h, nullptr, 0, schema.empty() ? nullptr : wschema.data(),
+                                          schema.empty() ? 0 : SQL_NTS, wname.data(), SQL_NTS, nullptr, 0);
       if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
-      std::string proc = StripProcVersion(GetText(s.h, 3).value_or(""));
-      // '_' and '%' are patterns in SQLProcedureColumns: keep only the exact name
-      // (SQL Server's default collations compare names without case).
-      if (!EqualsNoCase(proc, name)) continue;
-      found = true;
-      std::string col = GetText(s.h, 4).value_or("");
-      int colType = std::atoi(GetText(s.h, 5).value_or("0").c_str());
-      int dataType = std::atoi(GetText(s.h, 6).value_or("0").c_str());
-      std::string typeName = GetText(s.h, 7).value_or("");
-      int size = std::atoi(GetText(s.h, 8).value_or("0").c_str());
-      int digits = std::atoi(GetText(s.h, 10).value_or("0").c_str());
-      int ordinal = std::atoi(GetText(s.h, 18).value_or("0").c_str());
-      TParameterDirection d;
-      switch (colType) {
-        case SQL_PARAM_INPUT:
-          d = TParameterDirection::pdInput;
-          break;
-        case SQL_PARAM_INPUT_OUTPUT:
-          d = TParameterDirection::pdInputOutput;
-          break;
-        case SQL_PARAM_OUTPUT:
-          d = TParameterDirection::pdOutput;
-          break;
-        case SQL_RETURN_VALUE:
-          d = TParameterDirection::pdReturnValue;
-          break;
-        default:
-          continue;  // result columns
+      for (;;) {
+        rc = SQLFetch(s.h);
+        if (rc == SQL_NO_DATA) break;
+        if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+        std::string proc = StripProcVersion(GetText(s.h, 3).value_or(""));
+        // '_' and '%' are patterns in SQLProcedureColumns: keep only the exact name
+        // (SQL Server's default collations compare names without case).
+        if (!EqualsNoCase(proc, name)) continue;
+        found = true;
+        std::string col = GetText(s.h, 4).value_or("");
+        int colType = std::atoi(GetText(s.h, 5).value_or("0").c_str());
+        int dataType = std::atoi(GetText(s.h, 6).value_or("0").c_str());
+        std::string typeName = GetText(s.h, 7).value_or("");
+        int size = std::atoi(GetText(s.h, 8).value_or("0").c_str());
+        int digits = std::atoi(GetText(s.h, 10).value_or("0").c_str());
+        int ordinal = std::atoi(GetText(s.h, 18).value_or("0").c_str());
+        TParameterDirection d;
+        switch (colType) {
+          case SQL_PARAM_INPUT:
+            d = TParameterDirection::pdInput;
+            break;
+          case SQL_PARAM_INPUT_OUTPUT:
+            d = TParameterDirection::pdInputOutput;
+            break;
+          case SQL_PARAM_OUTPUT:
+            d = TParameterDirection::pdOutput;
+            break;
+          case SQL_RETURN_VALUE:
+            d = TParameterDirection::pdReturnValue;
+            break;
+          default:
+            continue;  // result columns
+        }
+        TParameter p(col, d, TypeOfSql(static_cast<SQLSMALLINT>(dataType), size, typeName), typeName);
+        p.SetNative(dataType, size, digits);
+        rows.push_back({ordinal, std::move(p)});
       }
-      TParameter p(col, d, TypeOfSql(static_cast<SQLSMALLINT>(dataType), size, typeName), typeName);
-      p.SetNative(dataType, size, digits);
-      rows.push_back({ordinal, std::move(p)});
-    }
+    });
     std::stable_sort(rows.begin(), rows.end(),
                      [](const Row& a, const Row& b) { return a.ordinal < b.ordinal; });
     for (auto& r : rows) outParams.push_back(std::move(r.p));

@@ -5,6 +5,7 @@
 // give the request up.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -166,6 +167,20 @@ TEST_P(WaitHook, GivingUpCancelsTheRequestOnTheServer) {
   hook_.cancelAfter = -1;
   EXPECT_TRUE(conn_.Connected());
   EXPECT_EQ(Scalar("select 4"), "4") << "the session survives the cancel";
+}
+
+TEST_P(WaitHook, ParameterRefreshWaitsThroughTheHookToo) {
+  const std::string name = "qvt" + std::to_string(getpid()) + "_described";
+  conn_.Execute("create or replace procedure public." + name +
+                "(a integer, inout b integer) language plpgsql as $$ begin b := a; end $$");
+  TADOStoredProc sp(&conn_);
+  sp.SetProcedureName(name);
+  const int before = hook_.calls;
+  const bool found = sp.Parameters().Refresh();
+  conn_.Execute("drop procedure public." + name);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(sp.Parameters().Count(), 2);
+  EXPECT_GT(hook_.calls, before);
 }
 
 TEST_P(WaitHook, WithoutAHookTheRequestBlocksAsBefore) {
