@@ -162,6 +162,7 @@ bool LoadProcList() {
 }
 
 bool ConnectDatabase(const std::string& ConnStr) {
+  if (DbCallUnderWay()) return false;
   try {
     if (!OpenConnection(dtDbLink().LocalDbLink, ConnStr)) return false;
     const bool loaded = LoadProcList();
@@ -174,6 +175,7 @@ bool ConnectDatabase(const std::string& ConnStr) {
 
 bool CheckDbLink() {
   TdtDbLink& dm = dtDbLink();
+  if (DbCallUnderWay()) return true;
   try {
     return OpenQuery(dm.qryTask, LinkCheckText(dm.LocalDbLink.Backend()));
   } catch (...) {
@@ -209,6 +211,10 @@ void ResetDbLink() {
   LinkCheck().ran = false;
 }
 
+bool DbCallUnderWay() {
+  return dtDbLink().LocalDbLink.Busy();
+}
+
 bool DbLinkUp() {
   return GetDbLinked() && dtDbLink().LocalDbLink.Connected();
 }
@@ -216,7 +222,7 @@ bool DbLinkUp() {
 bool CheckDbLinkNow() {
   TLinkCheckState& st = LinkCheck();
   const int64_t now = LinkCheckNow();
-  if (st.ran && now - st.last < kLinkCheckGapMs) return DbLinkUp();
+  if (DbCallUnderWay() || (st.ran && now - st.last < kLinkCheckGapMs)) return DbLinkUp();
   st.ran = true;
   st.last = now;
   try {

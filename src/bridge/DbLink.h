@@ -41,7 +41,8 @@ void SetProcedure(TADOStoredProc& DataSet, const std::string& Name);
 // The OLE DB connection string from [connectionstring] of datalink.ini.
 void GetConnectionString(std::string& ConnStr);
 // Opens LocalDbLink with ConnStr and loads the procedure list; the linked flag becomes the
-// result when the connection opened and is left alone when it did not.
+// result when the connection opened and is left alone when it did not. False at once while
+// a request runs on it.
 bool ConnectDatabase(const std::string& ConnStr);
 // Closes Connection, sets ConnStr and connects; false (and closed) on any failure.
 bool OpenConnection(TADOConnection& Connection, const std::string& ConnStr);
@@ -50,13 +51,18 @@ bool LoadProcList();
 // Runs one select on Query (connecting its connection first; a failure to connect there
 // reaches the caller). A failing statement closes the connection and gives false.
 bool OpenQuery(TADOQuery& Query, const std::string& SqlText);
-// The link check on qryTask.
+// The link check on qryTask. While a request runs on the connection there is nothing to
+// check (and no way to): true.
 bool CheckDbLink();
 // Tries ConnStr on a temporary connection with a 1-second time-out.
 bool TestLinkString(const std::string& ConnStr);
 
 // Back to the state at program start: everything closed, nothing checked, not linked.
 void ResetDbLink();
+
+// A request is running on LocalDbLink: the program is inside its wait (the connection's
+// wait hook). Connect, link check and sweep then leave the connection alone.
+bool DbCallUnderWay();
 
 // True while the linked flag is set and the connection's session is alive.
 bool DbLinkUp();

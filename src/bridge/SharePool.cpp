@@ -123,6 +123,8 @@ void FreeShareData(const TShareDataSet& Entry) {
 }
 
 void FreeDataSetLink() {
+  // Inside a request's wait: the next sweep does it, once no dataset is being run.
+  if (DbCallUnderWay()) return;
   TShareDataSetList& list = SHARE_DATASET_LIST();
   std::lock_guard<std::recursive_mutex> lock(list.Lock);
   try {

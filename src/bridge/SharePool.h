@@ -57,7 +57,8 @@ bool get_Valid_ShareDataset(int iID, const std::string& Group, TShareDataSetPtr&
 TShareDataSetPtr newShareDataset(int iID, const std::string& Group);
 // Removes the entry with Entry's key, closing and freeing its dataset.
 void FreeShareData(const TShareDataSet& Entry);
-// The idle sweep: removes every entry unused for 30 whole seconds or more.
+// The idle sweep: removes every entry unused for 30 whole seconds or more; nothing while a
+// request runs on the data module's connection.
 void FreeDataSetLink();
 // Frees every entry (program end; tests between cases).
 void FreeShareDataSetList();

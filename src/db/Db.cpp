@@ -21,6 +21,11 @@ std::atomic<uint64_t> g_totalRoundTrips{0};
 
 template <class F>
 auto Guarded(TADOConnection& c, F&& f) -> decltype(f()) {
+  c.BeginRequest();
+  struct End {
+    TADOConnection& c;
+    ~End() { c.EndRequest(); }
+  } end{c};
   try {
     return f();
   } catch (const EDatabaseError& e) {
@@ -64,6 +69,11 @@ void TADOConnection::Open(const std::string& ConnStr) {
 }
 
 void TADOConnection::Close() noexcept {
+  if (busy_ > 0) {
+    // Called from an event handled during the request's wait: the session is still in use.
+    closePending_ = true;
+    return;
+  }
   session_.reset();
   for (TCustomADODataSet* ds : datasets_) ds->Close();
 }
@@ -97,6 +107,18 @@ void TADOConnection::CountRoundTrip() noexcept {
 
 void TADOConnection::MarkLinkLost() noexcept {
   session_.reset();
+}
+
+void TADOConnection::BeginRequest() {
+  if (busy_ > 0)
+    throw EDatabaseError("another request is under way on this connection", TErrorKind::State);
+  ++busy_;
+}
+
+void TADOConnection::EndRequest() noexcept {
+  if (--busy_ > 0 || !closePending_) return;
+  closePending_ = false;
+  Close();
 }
 
 std::string ProcListSql(TBackend Backend) {
@@ -301,7 +323,7 @@ void TADOQuery::Open() {
   detail::Backend& s = LiveSession(c);
   Guarded(c,
           [&] { return params_.empty() ? s.Query(sql_, &t, &had) : s.QueryParams(sql_, params_, &t, &had); });
-  if (had) SetResult(std::move(t));
+  if (had && c.Session()) SetResult(std::move(t));  // no session: closed once the request ended
 }
 
 int64_t TADOQuery::ExecSQL() {
@@ -496,7 +518,7 @@ void TADOStoredProc::Run(bool WantRows) {
     s.CallProc(proc_, params_.All(), WantRows, t, had);
     return 0;
   });
-  if (WantRows && had) SetResult(std::move(t));
+  if (WantRows && had && c.Session()) SetResult(std::move(t));  // no session: closed once it ended
 }
 
 void TADOStoredProc::Open() {

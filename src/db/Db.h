@@ -38,6 +38,7 @@ enum class TErrorKind {
   Conversion,    // a value that cannot be converted to the declared type
   Unsupported,   // a connection-string feature this platform cannot serve (e.g. SSPI)
   State,         // an operation in the wrong state (no current row, no SQL text, ...)
+  Cancelled,     // the program gave the request up (CancelRequest / the wait hook); the link stays
 };
 
 // The text that ADO/SQLOLEDB put into a lost-link error on Chinese Windows; every
@@ -132,6 +133,22 @@ using qv::FormatFloat;
 std::string FormatDecimalText(std::string_view Text);
 
 // ---------------------------------------------------------------------------------------
+// Waiting for the server
+
+// How a request waits for its answer. Without one (tools, the installer) a request blocks
+// its thread until the server answers; the service hands one in that keeps its event loop
+// going meanwhile, so that the terminal gets its keep-alive and the window its clicks.
+class IDbWait {
+ public:
+  enum class TResult { Ready, TimedOut, Cancelled };
+  virtual ~IDbWait() = default;
+  // Waits until Fd can be read or TimeoutMs have passed (-1: no limit), doing the program's
+  // other work meanwhile. Cancelled: the program wants the request under way given up; the
+  // backend then cancels it on the server and fails it with TErrorKind::Cancelled.
+  virtual TResult WaitReadable(int Fd, int TimeoutMs) = 0;
+};
+
+// ---------------------------------------------------------------------------------------
 // Connection
 
 namespace detail {
@@ -174,6 +191,15 @@ class TADOConnection {
   // found the link broken (the request threw TErrorKind::LinkLost).
   bool Connected() const noexcept;
 
+  // The wait of every request on this connection; nullptr (the default): requests block.
+  // Not owned; must outlive the connection's requests.
+  void SetWaitHook(IDbWait* Hook) noexcept { waitHook_ = Hook; }
+  IDbWait* WaitHook() const noexcept { return waitHook_; }
+  // True while a request runs on this connection (only ever seen from inside the wait
+  // hook). A second request meanwhile throws State; Close meanwhile closes once the
+  // request has ended.
+  bool Busy() const noexcept { return busy_ > 0; }
+
   // Backend of the open session, else the backend the string names (None if unparsable).
   TBackend Backend() const noexcept;
 
@@ -193,6 +219,9 @@ class TADOConnection {
   void CountRoundTrip() noexcept;
   // Internal: called by a backend that detected a broken link; drops the session.
   void MarkLinkLost() noexcept;
+  // Internal: brackets one request (Busy, the deferred Close).
+  void BeginRequest();
+  void EndRequest() noexcept;
 
  private:
   std::string connStr_;
@@ -202,6 +231,9 @@ class TADOConnection {
   std::vector<TCustomADODataSet*> datasets_;  // registered by SetConnection
   std::unique_ptr<detail::Backend> session_;
   uint64_t roundTrips_ = 0;
+  IDbWait* waitHook_ = nullptr;
+  int busy_ = 0;
+  bool closePending_ = false;
 };
 
 // The backend's equivalents of the fixed T-SQL texts the bridge sends (docs/database.md).

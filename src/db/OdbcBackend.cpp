@@ -17,11 +17,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 
 #include "db/Internal.h"
 #include "db/FreeTds.h"
@@ -318,6 +322,59 @@ class OdbcBackend final : public Backend {
     throw EDatabaseError("[ODBC] " + d.message, TErrorKind::General, d.state);
   }
 
+  // Runs the driver's blocking calls of one request on statement h. With a wait hook they run
+  // on a thread of their own, which signals an eventfd when done, and this thread waits on it
+  // through the hook; a cancel asked through the hook goes to the driver (SQLCancel, which
+  // ODBC allows from another thread) and the request then fails as cancelled. Without a hook
+  // they run here, as every ODBC call did.
+  void Offload(SQLHSTMT h, const std::function<void()>& work) {
+    IDbWait* hook = owner_.WaitHook();
+    const int done = hook ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
+    if (done < 0) {
+      work();
+      return;
+    }
+    std::exception_ptr failure;
+    std::thread worker([&] {
+      try {
+        work();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      const uint64_t one = 1;
+      [[maybe_unused]] ssize_t n = write(done, &one, sizeof one);
+    });
+    bool gaveUp = false;
+    for (pollfd p{done, POLLIN, 0};;) {
+      if (gaveUp) {
+        // The driver answers the cancel (or the request watch cuts the link); nothing else
+        // runs meanwhile.
+        if (poll(&p, 1, -1) > 0) break;
+        continue;
+      }
+      if (hook->WaitReadable(done, -1) == IDbWait::TResult::Cancelled) {
+        SQLCancel(h);
+        gaveUp = true;
+        continue;
+      }
+      if (poll(&p, 1, 0) > 0) break;
+    }
+    worker.join();
+    close(done);
+    if (failure) {
+      if (gaveUp) {
+        try {
+          std::rethrow_exception(failure);
+        } catch (const EDatabaseError& e) {
+          if (e.LinkLost()) throw;
+        }
+        throw EDatabaseError("[ODBC] the request was cancelled: the program gave it up", TErrorKind::Cancelled,
+                             "HY008");
+      }
+      std::rethrow_exception(failure);
+    }
+  }
+
   // Arms the watch for one request, from the execute to the last result.
   struct Watched {
     OdbcBackend& b;
@@ -449,11 +506,15 @@ class OdbcBackend final : public Backend {
     Stmt s;
     NewStmt(s);
     owner_.CountRoundTrip();
-    Watched w(*this);
-    SQLRETURN rc = SQLExecDirectW(s.h, W(sql).data(), SQL_NTS);
-    if (rc == SQL_NO_DATA) return 0;
-    if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
-    return Drain(s.h, out, had, sql);
+    int64_t affected = 0;
+    Offload(s.h, [&] {
+      Watched w(*this);
+      SQLRETURN rc = SQLExecDirectW(s.h, W(sql).data(), SQL_NTS);
+      if (rc == SQL_NO_DATA) return;
+      if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+      affected = Drain(s.h, out, had, sql);
+    });
+    return affected;
   }
 
   int64_t QueryParams(const std::string& sql, const std::vector<std::string>& params, TResultTable* out,
@@ -475,11 +536,15 @@ class OdbcBackend final : public Backend {
       if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
     }
     owner_.CountRoundTrip();
-    Watched w(*this);
-    SQLRETURN rc = SQLExecDirectW(s.h, W(sql).data(), SQL_NTS);
-    if (rc == SQL_NO_DATA) return 0;
-    if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
-    return Drain(s.h, out, had, sql);
+    int64_t affected = 0;
+    Offload(s.h, [&] {
+      Watched w(*this);
+      SQLRETURN rc = SQLExecDirectW(s.h, W(sql).data(), SQL_NTS);
+      if (rc == SQL_NO_DATA) return;
+      if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+      affected = Drain(s.h, out, had, sql);
+    });
+    return affected;
   }
 
   bool DescribeProc(const std::string& fullName, std::vector<TParameter>& outParams) override {
@@ -500,54 +565,56 @@ class OdbcBackend final : public Backend {
     Stmt s;
     NewStmt(s);
     owner_.CountRoundTrip();
-    Watched w(*this);
-    std::vector<SQLWCHAR> wschema = W(schema), wname = W(name);
-    SQLRETURN rc = SQLProcedureColumnsW(s.h, nullptr, 0, schema.empty() ? nullptr : wschema.data(),
-                                        schema.empty() ? 0 : SQL_NTS, wname.data(), SQL_NTS, nullptr, 0);
-    if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
     struct Row {
       int ordinal;
       TParameter p;
     };
     std::vector<Row> rows;
     bool found = false;
-    for (;;) {
-      rc = SQLFetch(s.h);
-      if (rc == SQL_NO_DATA) break;
+    Offload(s.h, [&] {
+      Watched w(*this);
+      std::vector<SQLWCHAR> wschema = W(schema), wname = W(name);
+      SQLRETURN rc = SQLProcedureColumnsW(s.h, nullptr, 0, schema.empty() ? nullptr : wschema.data(),
+                                          schema.empty() ? 0 : SQL_NTS, wname.data(), SQL_NTS, nullptr, 0);
       if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
-      std::string proc = StripProcVersion(GetText(s.h, 3).value_or(""));
-      // '_' and '%' are patterns in SQLProcedureColumns: keep only the exact name
-      // (SQL Server's default collations compare names without case).
-      if (!EqualsNoCase(proc, name)) continue;
-      found = true;
-      std::string col = GetText(s.h, 4).value_or("");
-      int colType = std::atoi(GetText(s.h, 5).value_or("0").c_str());
-      int dataType = std::atoi(GetText(s.h, 6).value_or("0").c_str());
-      std::string typeName = GetText(s.h, 7).value_or("");
-      int size = std::atoi(GetText(s.h, 8).value_or("0").c_str());
-      int digits = std::atoi(GetText(s.h, 10).value_or("0").c_str());
-      int ordinal = std::atoi(GetText(s.h, 18).value_or("0").c_str());
-      TParameterDirection d;
-      switch (colType) {
-        case SQL_PARAM_INPUT:
-          d = TParameterDirection::pdInput;
-          break;
-        case SQL_PARAM_INPUT_OUTPUT:
-          d = TParameterDirection::pdInputOutput;
-          break;
-        case SQL_PARAM_OUTPUT:
-          d = TParameterDirection::pdOutput;
-          break;
-        case SQL_RETURN_VALUE:
-          d = TParameterDirection::pdReturnValue;
-          break;
-        default:
-          continue;  // result columns
+      for (;;) {
+        rc = SQLFetch(s.h);
+        if (rc == SQL_NO_DATA) break;
+        if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
+        std::string proc = StripProcVersion(GetText(s.h, 3).value_or(""));
+        // '_' and '%' are patterns in SQLProcedureColumns: keep only the exact name
+        // (SQL Server's default collations compare names without case).
+        if (!EqualsNoCase(proc, name)) continue;
+        found = true;
+        std::string col = GetText(s.h, 4).value_or("");
+        int colType = std::atoi(GetText(s.h, 5).value_or("0").c_str());
+        int dataType = std::atoi(GetText(s.h, 6).value_or("0").c_str());
+        std::string typeName = GetText(s.h, 7).value_or("");
+        int size = std::atoi(GetText(s.h, 8).value_or("0").c_str());
+        int digits = std::atoi(GetText(s.h, 10).value_or("0").c_str());
+        int ordinal = std::atoi(GetText(s.h, 18).value_or("0").c_str());
+        TParameterDirection d;
+        switch (colType) {
+          case SQL_PARAM_INPUT:
+            d = TParameterDirection::pdInput;
+            break;
+          case SQL_PARAM_INPUT_OUTPUT:
+            d = TParameterDirection::pdInputOutput;
+            break;
+          case SQL_PARAM_OUTPUT:
+            d = TParameterDirection::pdOutput;
+            break;
+          case SQL_RETURN_VALUE:
+            d = TParameterDirection::pdReturnValue;
+            break;
+          default:
+            continue;  // result columns
+        }
+        TParameter p(col, d, TypeOfSql(static_cast<SQLSMALLINT>(dataType), size, typeName), typeName);
+        p.SetNative(dataType, size, digits);
+        rows.push_back({ordinal, std::move(p)});
       }
-      TParameter p(col, d, TypeOfSql(static_cast<SQLSMALLINT>(dataType), size, typeName), typeName);
-      p.SetNative(dataType, size, digits);
-      rows.push_back({ordinal, std::move(p)});
-    }
+    });
     std::stable_sort(rows.begin(), rows.end(),
                      [](const Row& a, const Row& b) { return a.ordinal < b.ordinal; });
     for (auto& r : rows) outParams.push_back(std::move(r.p));
@@ -669,14 +736,14 @@ class OdbcBackend final : public Backend {
       if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
     }
     owner_.CountRoundTrip();
-    {
+    Offload(s.h, [&] {
       Watched w(*this);
       SQLRETURN rc = SQLExecDirectW(s.h, W(sql).data(), SQL_NTS);
       if (rc != SQL_NO_DATA) {
         if (!Ok(rc)) Throw(SQL_HANDLE_STMT, s.h);
         Drain(s.h, wantRows ? &out : nullptr, wantRows ? &had : nullptr, name);
       }
-    }
+    });
     // Every result consumed: the output parameters are set now.
     for (size_t i = 0; i < params.size(); ++i) {
       TParameter& p = params[i];

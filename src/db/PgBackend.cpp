@@ -142,8 +142,13 @@ class PgBackend final : public Backend {
 
   using Clock = std::chrono::steady_clock;
 
+  // Thrown by AwaitResult when the wait hook reports that the program gave the request up.
+  struct CancelAsked {};
+
   // Waits until a result can be taken without blocking; false when the deadline passed.
-  bool AwaitResult(Clock::time_point deadline, bool limited) {
+  // Through the connection's wait hook unless withHook is false (after a cancel: the answer
+  // to it is short and nothing else should run meanwhile).
+  bool AwaitResult(Clock::time_point deadline, bool limited, bool withHook) {
     while (PQisBusy(c_)) {
       int wait = -1;
       if (limited) {
@@ -152,12 +157,26 @@ class PgBackend final : public Backend {
         if (left <= 0) return false;
         wait = static_cast<int>(std::min<long long>(left, 60000));
       }
+      if (IDbWait* hook = withHook ? owner_.WaitHook() : nullptr) {
+        const IDbWait::TResult r = hook->WaitReadable(PQsocket(c_), wait);
+        if (r == IDbWait::TResult::Cancelled) throw CancelAsked{};
+        if (r == IDbWait::TResult::Ready && !PQconsumeInput(c_)) ThrowConn();
+        continue;
+      }
       pollfd p{PQsocket(c_), POLLIN, 0};
       const int n = poll(&p, 1, wait);
       if (n < 0 && errno != EINTR) ThrowConn();
       if (n > 0 && !PQconsumeInput(c_)) ThrowConn();
     }
     return true;
+  }
+
+  void SendCancel() {
+    if (PGcancel* cancel = PQgetCancel(c_)) {
+      char err[256];
+      PQcancel(cancel, err, sizeof err);
+      PQfreeCancel(cancel);
+    }
   }
 
   // With params, sql is one statement whose $n placeholders take them as text.
@@ -174,22 +193,29 @@ class PgBackend final : public Backend {
     }
     const int limit = owner_.CommandTimeout();
     auto deadline = Clock::now() + std::chrono::seconds(limit);
-    bool cancelled = false;
+    bool cancelled = false;     // by the command time-out
+    bool gaveUp = false;        // by the program, through the wait hook
     for (;;) {
-      if (!AwaitResult(deadline, limit > 0)) {
-        if (cancelled) {
+      bool answered = false;
+      try {
+        answered = AwaitResult(deadline, limit > 0 || cancelled || gaveUp, !cancelled && !gaveUp);
+      } catch (const CancelAsked&) {
+        SendCancel();
+        gaveUp = true;
+        deadline = Clock::now() + std::chrono::seconds(5);
+        continue;
+      }
+      if (!answered) {
+        if (cancelled || gaveUp) {
           // Not even the cancel got through: the link is as good as gone.
-          ThrowLost(
-              "no answer within the command time-out of " + std::to_string(limit) + " s, nor to the cancel",
-              "08006");
+          ThrowLost(gaveUp ? std::string("no answer to the cancel of a request the program gave up")
+                           : "no answer within the command time-out of " + std::to_string(limit) +
+                                 " s, nor to the cancel",
+                    "08006");
         }
         // The server ends the statement with "canceling statement due to user request",
         // which arrives as the batch's error; the session stays usable.
-        if (PGcancel* cancel = PQgetCancel(c_)) {
-          char err[256];
-          PQcancel(cancel, err, sizeof err);
-          PQfreeCancel(cancel);
-        }
+        SendCancel();
         cancelled = true;
         deadline = Clock::now() + std::chrono::seconds(5);
         continue;
@@ -206,6 +232,11 @@ class PgBackend final : public Backend {
       }
     }
     if (PQstatus(c_) != CONNECTION_OK) ThrowConn(b.error);
+    if (gaveUp && b.error) {
+      CleanUpQuiet();
+      throw EDatabaseError("[PostgreSQL] the request was cancelled: the program gave it up",
+                           TErrorKind::Cancelled, "57014");
+    }
     if (cancelled && b.error) {
       CleanUpQuiet();
       throw EDatabaseError("[PostgreSQL] the request ran longer than the command time-out of " +

@@ -465,6 +465,83 @@ TEST_F(ServiceProcess, DatabaseDownAtStartThenUp) {
   EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0));
 }
 
+// A login whose procedure takes 4 s, with the program as it runs at a shop: the terminal hears
+// "WT" every 1,500 ms until its answer. A SIGTERM during such a call gives it up on the server
+// (the procedure's own row never gets written) and the program ends with status 0.
+TEST_F(ServiceProcess, SlowProcedureKeepsTheTerminalWaitingAndAStopCancelsIt) {
+  if (conn.empty()) GTEST_SKIP() << "QV_TEST_PG is not set";
+  qv::test::TDemoDb demo;  // a private copy: the slow procedure is never the shared database's
+  qv::test::TSlowProcedure slow(demo, "MT_Ins_User_Login", 4);
+  const std::string db = qv::test::PrivateDemoConnStr();
+  auto logins = [&demo] { return std::stoi(demo.Scalar("select count(*) from login_log")); };
+  const struct {
+    const char* name;
+    bool stop;
+  } cases[] = {{"answered", false}, {"stopped by SIGTERM", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string script = home + "/sim.txt", simLog = home + "/sim.log";
+    std::ofstream(script) << kLoginLoop;
+    fs::remove(simLog);
+    sim = std::make_unique<TChild>(std::vector<std::string>{QV_SIM, "--loop", "--log", simLog, script},
+                                   std::vector<std::string>{});
+    ASSERT_TRUE(sim->Started());
+    const auto first = sim->WaitFor("PTY ", 10s);
+    ASSERT_TRUE(first);
+    WriteIni(first->substr(4), db);
+    const int before = logins();
+    auto svc = StartService(true);
+    ASSERT_TRUE(svc->Started());
+    ASSERT_TRUE(svc->WaitFor("服务正常启动", kServe)) << svc->Output();
+
+    // The frames the PC sent after the first grant, as the terminal heard them.
+    auto afterGrant = [&simLog] {
+      std::ifstream in(simLog);
+      std::vector<std::string> heard;
+      bool granted = false;
+      for (std::string l; std::getline(in, l);) {
+        if (l.find(" <- PC ") == std::string::npos) continue;
+        const std::string meaning = l.substr(l.find("| ") + 2);
+        if (!granted) {
+          granted = meaning.rfind("grant", 0) == 0;
+          continue;
+        }
+        heard.push_back(meaning);
+      }
+      return heard;
+    };
+    auto waits = [](const std::vector<std::string>& heard, size_t upTo) {
+      int n = 0;
+      for (size_t i = 0; i < upTo && i < heard.size(); ++i) n += heard[i].rfind("WT", 0) == 0;
+      return n;
+    };
+    if (!c.stop) {
+      ASSERT_TRUE(svc->WaitLine(IsLoginOk, kServe)) << svc->Output();
+      const std::vector<std::string> heard = afterGrant();
+      size_t answer = 0;
+      while (answer < heard.size() && heard[answer].rfind("OK", 0) != 0) ++answer;
+      ASSERT_LT(answer, heard.size()) << "no answer";
+      const int wt = waits(heard, answer);
+      EXPECT_GE(wt, 2);
+      EXPECT_LE(wt, 3);
+      EXPECT_EQ(wt, static_cast<int>(answer)) << "only keep-alives before the answer: " << heard[0];
+      EXPECT_EQ(logins(), before + 1);
+    } else {
+      const auto until = Clock::now() + kServe;
+      while (waits(afterGrant(), 100) == 0 && Clock::now() < until) svc->Drain(50ms);
+      ASSERT_EQ(waits(afterGrant(), 100), 1) << "the call should be 1.5 s in";
+      svc->Signal(SIGTERM);
+      EXPECT_EQ(svc->WaitExit(kStop), std::optional<int>(0)) << svc->Output();
+      EXPECT_EQ(logins(), before) << "the procedure ran to its end";
+      EXPECT_NE(ErrLog().find("cancelled"), std::string::npos) << ErrLog();
+      EXPECT_EQ(svc->Output().find("返回OK"), std::string::npos) << svc->Output();
+    }
+    svc->Signal(SIGTERM);
+    svc->WaitExit(kStop);
+    sim.reset();
+  }
+}
+
 }  // namespace
 
 // The command line is read before anything starts: --help and --version leave no lock and

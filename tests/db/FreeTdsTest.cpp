@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -468,6 +469,48 @@ TEST_F(FreeTds, AnsweredCancelEndsTheRequestAndKeepsTheLink) {
   EXPECT_EQ(srv.Requests().back().What, TdsRequest::Attention);
   EXPECT_TRUE(c.Connected());
   hang = false;
+  q.Open();
+  EXPECT_EQ(q.Fields(0).AsString(), "7");
+}
+
+// The service's wait on the real driver: the request runs on its worker while the hook has the
+// thread; giving it up sends the driver's cancel from this thread, and the session survives.
+TEST_F(FreeTds, GivingUpThroughTheWaitHookCancelsAndKeepsTheLink) {
+  std::atomic<bool> hang{true};
+  srv.SetHandler([&](const TdsRequest& r) {
+    TdsReply rep;
+    if (r.What == TdsRequest::Attention) return TdsAction::Answer(rep.Done(0xFD, 0x20));
+    if (hang) return TdsAction::NoAnswer();
+    rep.Columns({{"", TdsType::Int()}}).Row({"7"}).Done(0xFD, 0x10, 1);
+    return TdsAction::Answer(rep);
+  });
+  struct TGiveUp : IDbWait {
+    Clock::time_point start = Clock::now();
+    int calls = 0;
+    TResult WaitReadable(int Fd, int) override {
+      ++calls;
+      if (Clock::now() - start > std::chrono::milliseconds(300)) return TResult::Cancelled;
+      pollfd p{Fd, POLLIN, 0};
+      return poll(&p, 1, 50) > 0 ? TResult::Ready : TResult::TimedOut;
+    }
+  } hook;
+  TADOConnection c(srv.OdbcString());
+  c.Open();
+  c.SetCommandTimeout(30);
+  c.SetWaitHook(&hook);
+  TADOQuery q(&c);
+  q.SetSQL("Select @@CONNECTIONS");
+  try {
+    q.Open();
+    FAIL() << "the hung request answered";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Kind(), TErrorKind::Cancelled) << e.what();
+  }
+  EXPECT_GE(hook.calls, 5);
+  EXPECT_EQ(srv.Requests().back().What, TdsRequest::Attention);
+  EXPECT_TRUE(c.Connected());
+  hang = false;
+  c.SetWaitHook(nullptr);
   q.Open();
   EXPECT_EQ(q.Fields(0).AsString(), "7");
 }

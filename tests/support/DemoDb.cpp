@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <random>
 
 #include "bridge/DbLink.h"
@@ -127,6 +128,27 @@ std::string Lit(const std::string& s) {
   std::string r = "'";
   for (char c : s) r += c == '\'' ? std::string("''") : std::string(1, c);
   return r + "'";
+}
+
+TSlowProcedure::TSlowProcedure(TDemoDb& Db, const std::string& Name, double Seconds) : db_(Db) {
+  original_ = db_.Scalar(
+      "select pg_get_functiondef(p.oid) from pg_proc p join pg_namespace n on n.oid = p.pronamespace "
+      "where n.nspname = 'public' and p.proname = " +
+      Lit(Name));
+  const size_t begin = original_.find("\nBEGIN\n");
+  if (original_.empty() || begin == std::string::npos)
+    throw std::runtime_error("no procedure " + Name + " with a body to slow down");
+  std::string slow = original_;
+  slow.insert(begin + 7, "  PERFORM pg_sleep(" + std::to_string(Seconds) + ");\n");
+  db_.Exec(slow);
+}
+
+TSlowProcedure::~TSlowProcedure() {
+  try {
+    db_.Exec(original_);
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "the slowed procedure could not be put back: " << e.what();
+  }
 }
 
 }  // namespace qv::test

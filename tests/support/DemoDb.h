@@ -42,6 +42,19 @@ class TDemoDb {
   db::TADOConnection conn_;
 };
 
+// One procedure of the demo database made slow while this lives: a pause of Seconds at
+// the top of its body; the procedure as it was is put back at the end. Only ever on a
+// private copy of the demo database.
+class TSlowProcedure {
+ public:
+  TSlowProcedure(TDemoDb& Db, const std::string& Name, double Seconds);
+  ~TSlowProcedure();
+
+ private:
+  TDemoDb& db_;
+  std::string original_;
+};
+
 // SQL text literal.
 std::string Lit(const std::string& s);
 

@@ -1,5 +1,6 @@
 #include "app/service/DbService.h"
 
+#include "app/service/QtDbWait.h"
 #include "bridge/DbLink.h"
 #include "bridge/SharePool.h"
 
@@ -8,8 +9,12 @@ namespace {
 
 class TBridgeDbService : public IDbService {
  public:
+  TBridgeDbService() { dtDbLink().LocalDbLink.SetWaitHook(&wait_); }
   // The program ends with the service: the pooled datasets go while the log still works.
-  ~TBridgeDbService() override { FreeShareDataSetList(); }
+  ~TBridgeDbService() override {
+    dtDbLink().LocalDbLink.SetWaitHook(nullptr);
+    FreeShareDataSetList();
+  }
   std::string GetConnectionString() override {
     std::string s;
     qv::GetConnectionString(s);
@@ -22,6 +27,11 @@ class TBridgeDbService : public IDbService {
   void SetDbLinked(bool linked) override { qv::SetDbLinked(linked); }
   void FreeDataSetLink() override { qv::FreeDataSetLink(); }
   void SetLinkCheckedHook(std::function<void()> hook) override { qv::SetLinkCheckedHook(std::move(hook)); }
+  bool CallUnderWay() override { return DbCallUnderWay(); }
+  void CancelCall() override { wait_.Cancel(); }
+
+ private:
+  TQtDbWait wait_;
 };
 
 }  // namespace

@@ -108,6 +108,9 @@ void TService::mniStartClick() {
 
 void TService::RequestStop() {
   link_.RequestStop();
+  // A procedure still running for the exchange under way is given up: the exchange then
+  // ends as a time-out would, on the closed port.
+  db_.CancelCall();
   if (download_) download_->bStopDown = true;
 }
 
@@ -170,6 +173,9 @@ void TService::OnCheckTimeout() {
 }
 
 void TService::tmrLinkTimer() {
+  // A tick inside a request's wait: the connection is in use, and a restart would begin an
+  // exchange in the middle of the one waiting. The next tick does all of it.
+  if (db_.CallUnderWay()) return;
   try {
     if (AutoRunFlag && !Running() && view_.IsMainFormActive()) mniStartClick();
     db_.FreeDataSetLink();
@@ -195,7 +201,7 @@ void TService::tmrLinkTimer() {
 
 void TService::FormShow() {
   try {
-    if (!db_.GetDbLinked()) {
+    if (!db_.GetDbLinked() && !db_.CallUnderWay()) {
       db_.ConnectDatabase(db_.GetConnectionString());
       SetNetState();
     }
@@ -233,7 +239,9 @@ void TService::ListViewToFile(const std::vector<TPosRow>& rows) {
 }
 
 void TService::RunDownload() {
-  if (!download_ || downloading_) return;
+  // Not while the database works on a terminal's request: the terminal waits for its answer
+  // on the same line, and the download's own reads would need the connection in use.
+  if (!download_ || downloading_ || link_.bDataBusy || db_.CallUnderWay()) return;
   downloading_ = true;
   // A download started inside a running polling loop must not mark the loop as ended.
   const bool pollIdle = poller_.bPollIdle;

@@ -42,6 +42,7 @@ class TService : public QObject, public IServiceControl, public ITerminalList {
 
   // --- the service ---
   void mniStartClick();
+  // Also gives up a database request under way (IDbService::CancelCall).
   void mniStopClick();
   // The one place a stop is requested (the stop command, the exit, a signal): the wait under
   // way and every later one end at once as a time-out, the download stops, and a database
@@ -70,14 +71,15 @@ class TService : public QObject, public IServiceControl, public ITerminalList {
   void ListViewToFile(const std::vector<TPosRow>& rows);
 
   // --- the download ---
-  // Runs the download of the types chosen in the settings, unless one runs already.
+  // Runs the download of the types chosen in the settings, unless one runs already or the
+  // database is working on a terminal's request.
   void RunDownload();
   bool Downloading() const { return downloading_; }
   TDownload* Download() { return download_.get(); }
 
   // --- the end ---
-  // Closes the port and stops both timers, so that a polling loop under way ends after its
-  // current poll and the event loop can return.
+  // Gives up a database request under way, closes the port and stops both timers, so that a
+  // polling loop under way ends after its current poll and the event loop can return.
   void ShutDown();
   // SIGTERM or SIGINT: stops the service and shuts down.
   void EndBySignal();

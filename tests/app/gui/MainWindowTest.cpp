@@ -22,9 +22,13 @@
 #include <memory>
 
 #include <chrono>
-
+#include "DemoDb.h"
 #include "GuiTestSupport.h"
+#include "app/service/ExchangeWiring.h"
 #include "base/OpLog.h"
+#include "base/ResultCodes.h"
+#include "link/Catalogue.h"
+#include "link/RecordPack.h"
 #include "base/Settings.h"
 #include "base/Text.h"
 #include "base/AppPath.h"
@@ -312,6 +316,51 @@ TEST_F(MainWindow, StopAndExitEndTheWaitForASilentTerminalAtOnce) {
     EXPECT_EQ(box.seen, c.exit);
     frm.reset();
   }
+}
+
+// The stop button while a terminal's procedure runs: the window handles the click during the
+// database's wait, the call is given up and the service stops.
+TEST_F(MainWindow, StopButtonWorksWhileAProcedureRuns) {
+  QV_NEED_DEMO_DB();
+  TDemoDb demo;
+  TSlowProcedure slow(demo, "MT_Ins_User_Login", 4);
+  std::unique_ptr<IDbService> dbs = MakeDbService();
+  TPtyStation station;
+  PutIni("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+  frm = std::make_unique<TfrmMain>(*dbs);
+  ASSERT_EQ(frm->btnStartOrStop->property("tag").toInt(), 1);
+  int r = -1;
+  bool done = false, clickedDuringCall = false;
+  QTimer exchange;
+  exchange.setInterval(20);
+  QObject::connect(&exchange, &QTimer::timeout, [&] {
+    if (done || station.TermWords().empty()) return;
+    exchange.stop();
+    QTimer click;
+    click.setSingleShot(true);
+    QObject::connect(&click, &QTimer::timeout, [&] {
+      clickedDuringCall = dbs->CallUnderWay();
+      frm->btnStartOrStop->click();
+    });
+    click.start(1000);
+    TStru_CHGDATA chg;
+    chg.iPDANo = 11;
+    const std::string login = std::string("0001") + std::string("PDA11\0\0\0", 8) + std::string("003\0", 4) +
+                              std::string("123\0\0\0", 6);
+    std::memcpy(chg.wDataBuf, login.data(), login.size());
+    chg.iDataLen = static_cast<int32_t>(login.size());
+    r = Read_Data_FrmDB(frm->Service().Link(), chg, *GetCmdByCode(0x0204), BridgeReadRow());
+    done = true;
+  });
+  exchange.start();
+  while (!done || !frm->Service().Poller().bPollIdle)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  EXPECT_TRUE(clickedDuringCall);
+  EXPECT_EQ(r, RC_SVC_DBOPEN) << "the call ran to its end";
+  EXPECT_EQ(Status(), QStringLiteral("关闭串口成功!"));
+  EXPECT_EQ(frm->btnStartOrStop->property("tag").toInt(), 0);
+  EXPECT_FALSE(frm->Service().tmrCheck->isActive());
+  frm.reset();
 }
 
 TEST_F(MainWindow, FailedListWriteKeepsTheFileAndLogs) {

@@ -12,15 +12,20 @@
 #include <memory>
 #include <thread>
 
+#include "DemoDb.h"
 #include "ServiceTestSupport.h"
 #include "app/service/QtCommDispatcher.h"
 #include "app/service/QtPump.h"
+#include "app/service/ExchangeWiring.h"
 #include "app/service/Service.h"
 #include "app/service/ServiceUtil.h"
 #include "base/AppPath.h"
 #include "base/OpLog.h"
 #include "base/ResultCodes.h"
+#include "bridge/DbLink.h"
+#include "link/Catalogue.h"
 #include "link/Frames.h"
+#include "link/RecordPack.h"
 
 namespace qv::test {
 namespace {
@@ -154,6 +159,122 @@ TEST_F(Service, StopEndsTheWaitUnderWayAndTheNextStartClearsIt) {
   }
 }
 
+// A login whose procedure takes 4 s, run by the service on its real database connection from
+// inside the polling loop, as an exchange does after the grant: the request waits in the event
+// loop, so the nested check ticks send "WT" every 1,500 ms and no second poll starts; a stop
+// meanwhile cancels the call on the server.
+class SlowProcedure : public ServiceHome {
+ protected:
+  void SetUp() override {
+    ServiceHome::SetUp();
+    if (DemoConnStr().empty()) GTEST_SKIP() << "QV_TEST_PG is not set: no demo database to test against";
+    demo = std::make_unique<TDemoDb>();
+    slow = std::make_unique<TSlowProcedure>(*demo, "MT_Ins_User_Login", 4);
+    dbs = MakeDbService();
+  }
+  void TearDown() override {
+    svc.reset();
+    dbs.reset();
+    slow.reset();
+    demo.reset();
+    ServiceHome::TearDown();
+  }
+
+  std::unique_ptr<TDemoDb> demo;
+  std::unique_ptr<TSlowProcedure> slow;
+  std::unique_ptr<IDbService> dbs;
+  TRecordingView view;
+  std::unique_ptr<TService> svc;
+};
+
+TEST_F(SlowProcedure, KeepAlivesWhileItRunsAndAStopCancelsIt) {
+  const struct {
+    const char* name;
+    int stopAfterMs;  // -1: no stop
+  } cases[] = {{"left to finish", -1}, {"stopped after 1 s", 1000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPtyStation station;
+    PutIni("[SysSet]\nSYS_SERVER_TYPE=0\n[CommSet]\nCommNo=" + station.SlavePath() + "\n");
+    svc = std::make_unique<TService>(*dbs, view);
+    svc->FormCreate();
+    ASSERT_TRUE(svc->tmrCheck->isActive());
+    auto words = [&station](uint16_t word) {
+      int n = 0;
+      for (uint16_t w : station.TermWords()) n += w == word;
+      return n;
+    };
+
+    int r = -1;
+    bool busyInside = false, downloadRefused = false;
+    TStru_CHGDATA chg;
+    bool done = false;
+    QTimer exchange;
+    exchange.setInterval(20);
+    QObject::connect(&exchange, &QTimer::timeout, [&] {
+      if (done || words(CMD_POLL) == 0) return;
+      exchange.stop();
+      ASSERT_FALSE(svc->Poller().bPollIdle) << "the exchange runs inside the polling loop";
+      QTimer probe;  // what an event during the call sees
+      probe.setSingleShot(true);
+      QObject::connect(&probe, &QTimer::timeout, [&] {
+        busyInside = dbs->CallUnderWay();
+        svc->RunDownload();
+        downloadRefused = !svc->Downloading() && svc->Link().bDataBusy;
+        svc->tmrLinkTimer();  // the link watch leaves the connection alone
+      });
+      probe.start(500);
+      QTimer stop;
+      stop.setSingleShot(true);
+      QObject::connect(&stop, &QTimer::timeout, [&] { svc->mniStopClick(); });
+      if (c.stopAfterMs >= 0) stop.start(c.stopAfterMs);
+      chg.iPDANo = 11;
+      // corp 4, device 8, user 4, password 6 bytes, each filled with zeros
+      const std::string login = std::string("0001") + std::string("PDA11\0\0\0", 8) +
+                                std::string("003\0", 4) + std::string("123\0\0\0", 6);
+      std::memcpy(chg.wDataBuf, login.data(), login.size());
+      chg.iDataLen = static_cast<int32_t>(login.size());
+      r = Read_Data_FrmDB(svc->Link(), chg, *GetCmdByCode(0x0204), BridgeReadRow());
+      svc->mniStopClick();  // nothing else reaches the line: what it got so far is the call's
+      done = true;
+    });
+    exchange.start();
+    while (!done || !svc->Poller().bPollIdle) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+
+    EXPECT_TRUE(busyInside);
+    EXPECT_TRUE(downloadRefused);
+    EXPECT_TRUE(GetDbLinked()) << "a link check during the call must not mark the link down";
+    const std::vector<uint16_t> all = station.TermWords();
+    size_t lastPoll = 0;
+    for (size_t i = 0; i < all.size(); ++i)
+      if (all[i] == CMD_POLL) lastPoll = i;
+    int after = 0;
+    for (size_t i = lastPoll + 1; i < all.size(); ++i) {
+      EXPECT_EQ(all[i], CMD_WT) << "frame " << i << ": only keep-alives during the call";
+      after += all[i] == CMD_WT;
+    }
+    EXPECT_EQ(after, words(CMD_WT)) << "a keep-alive before the last poll: a poll during the call";
+    if (c.stopAfterMs < 0) {
+      EXPECT_EQ(r, RC_OK);
+      EXPECT_EQ(chg.strResult, "登录成功");
+      EXPECT_GE(after, 2);
+      EXPECT_LE(after, 3);
+    } else {
+      EXPECT_EQ(r, RC_SVC_DBOPEN) << chg.strResult;
+      EXPECT_EQ(after, 0) << "stopped before the first keep-alive was due";
+      EXPECT_NE(Slurp("ResultErr.txt").find("cancelled"), std::string::npos) << Slurp("ResultErr.txt");
+      // Given up on the server, not only here: no statement of this database still runs.
+      EXPECT_EQ(demo->Scalar("select count(*) from pg_stat_activity where datname = current_database() "
+                             "and state = 'active' and pid <> pg_backend_pid()"),
+                "0");
+    }
+    EXPECT_FALSE(svc->Running());
+    EXPECT_FALSE(dbs->CallUnderWay());
+    svc.reset();
+  }
+}
+
 // The Qt pump's sleep blocks in the event loop: a call posted from another thread (as the
 // serial threads post received data) ends it at once; with nothing to do it lasts until the
 // deadline.
@@ -188,6 +309,7 @@ TEST_F(Service, QtPumpSleepEndsOnAPostFromAnotherThreadOrAtTheDeadline) {
     EXPECT_EQ(ran.load(), c.post);
   }
 }
+
 
 // A flooded line while the program is busy: what cannot wait is dropped, and the error log
 // gets one line for all of it.
