@@ -83,10 +83,13 @@ std::string BriefReason(std::string_view message) {
   if (const size_t stop = message.find(". "); stop != std::string_view::npos)
     message = message.substr(0, stop + 1);
   while (!message.empty() && static_cast<unsigned char>(message.back()) <= ' ') message.remove_suffix(1);
+  std::string brief;
   size_t chars = 0;  // characters, not bytes: servers answer in the login's language
-  for (char c : message)
+  for (char c : message) {
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
-  return chars <= kBriefReasonChars ? std::string(message) : std::string();
+    brief += static_cast<unsigned char>(c) < ' ' ? ' ' : c;  // one line per procedure stays one
+  }
+  return chars <= kBriefReasonChars ? brief : std::string();
 }
 
 // The columns of the procedure's first result set as the server describes them without

@@ -139,6 +139,10 @@ TEST_F(ProcCheck, DescribedColumnsAreComparedWithTheRecordFormat) {
        kCheckOk,
        "MT_Get_Shop_Info: ok (columns not checked: Could not find stored procedure "
        "'sp_describe_first_result_set'.)\n"},
+      {"a reason over two lines, kept on the procedure's line",
+       {{}, "Invalid object name\n'shop_info'."},
+       kCheckOk,
+       "MT_Get_Shop_Info: ok (columns not checked: Invalid object name 'shop_info'.)\n"},
       {"a result that cannot be known without running, in many words",
        {{},
         "The metadata could not be determined because statement 'insert into #shop select * from "
