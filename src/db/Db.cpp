@@ -133,6 +133,67 @@ std::string LinkCheckSql(TBackend Backend) {
   return "Select @@CONNECTIONS";
 }
 
+namespace {
+
+// [name] for one part of a T-SQL object name; a part already in brackets stays as it is.
+std::string BracketName(const std::string& Name) {
+  std::string out;
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = Name.find('.', start);
+    const std::string part = Name.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    if (!out.empty()) out += '.';
+    if (part.size() >= 2 && part.front() == '[' && part.back() == ']') {
+      out += part;
+    } else {
+      out += '[';
+      for (char c : part) out += c == ']' ? std::string("]]") : std::string(1, c);
+      out += ']';
+    }
+    if (dot == std::string::npos) return out;
+    start = dot + 1;
+  }
+}
+
+// The type of a parameter as a declaration writes it, from what the catalogue reported: the
+// length of a text or binary type ((max) for 0, as the catalogue gives the unlimited ones),
+// precision and scale of a decimal; every other type by its name alone.
+std::string DeclaredType(const TParameter& p) {
+  const std::string name = detail::Lower(p.ServerType());
+  if (name == "varchar" || name == "nvarchar" || name == "varbinary")
+    return name + (p.Size() > 0 ? "(" + std::to_string(p.Size()) + ")" : "(max)");
+  if (name == "char" || name == "nchar" || name == "binary")
+    return p.Size() > 0 ? name + "(" + std::to_string(p.Size()) + ")" : name;
+  if ((name == "decimal" || name == "numeric") && p.Size() > 0)
+    return name + "(" + std::to_string(p.Size()) + "," + std::to_string(p.Scale()) + ")";
+  return p.ServerType();
+}
+
+// N'text' with its quotes doubled.
+std::string NText(const std::string& Text) {
+  std::string out = "N'";
+  for (char c : Text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+std::string ResultColumnsSql(TBackend Backend, const std::string& Proc,
+                             const std::vector<TParameter>& Params) {
+  if (Backend == TBackend::PostgreSQL) return {};
+  std::string call = "EXEC " + BracketName(Proc), decl;
+  bool first = true;
+  for (const TParameter& p : Params) {
+    if (p.Hidden() || p.Direction() == TParameterDirection::pdReturnValue) continue;
+    const bool out =
+        p.Direction() == TParameterDirection::pdOutput || p.Direction() == TParameterDirection::pdInputOutput;
+    call += (first ? " " : ", ") + p.Name() + " = " + p.Name() + (out ? " OUTPUT" : "");
+    decl += (first ? "" : ", ") + p.Name() + " " + DeclaredType(p) + (out ? " OUTPUT" : "");
+    first = false;
+  }
+  return "exec sp_describe_first_result_set " + NText(call) + ", " + (decl.empty() ? "NULL" : NText(decl));
+}
+
 std::string ProcListSql(const TADOConnection& Conn) {
   return ProcListSql(Conn.Backend());
 }

@@ -247,6 +247,20 @@ std::string LinkCheckSql(TBackend Backend);
 std::string ProcListSql(const TADOConnection& Conn);
 std::string LinkCheckSql(const TADOConnection& Conn);
 
+class TParameter;
+// A statement that names the columns of the first result set a call of Proc returns, without
+// running the procedure: one row per column, its name in column "name", and rows whose
+// "is_hidden" is 1 (columns the server adds for its own use) not part of what a caller reads.
+// Params is the procedure's declaration as the parameter refresh read it (the return value
+// and hidden entries are skipped); every parameter is passed by name, declared with its type.
+//   ODBC: exec sp_describe_first_result_set N'EXEC [Proc] @a = @a, @r = @r OUTPUT',
+//         N'@a int, @r varchar(100) OUTPUT' (SQL Server 2012 and later; the server fails it
+//         when the result cannot be known without running, e.g. a temp table or dynamic SQL).
+//   PostgreSQL: "" (the procedures hand their rows over through a cursor, which the
+//         catalogue cannot describe).
+std::string ResultColumnsSql(TBackend Backend, const std::string& Proc,
+                             const std::vector<TParameter>& Params);
+
 // ---------------------------------------------------------------------------------------
 // Datasets
 

@@ -167,6 +167,47 @@ TEST(ConnString, BackendAndFixedTexts) {
   EXPECT_EQ(none.Backend(), TBackend::None);
 }
 
+// The described call declares each parameter with the type the catalogue reported: a wrong
+// length or a missing OUTPUT makes the server refuse the description.
+TEST(ConnString, ResultColumnsStatementDeclaresEveryParameter) {
+  using D = TParameterDirection;
+  const struct {
+    TParameter param;
+    int size, scale;
+    const char* declared;
+  } cases[] = {
+      {{"@i", D::pdInput, TFieldType::ftInteger, "int"}, 10, 0, "@i int"},
+      {{"@c", D::pdInput, TFieldType::ftString, "varchar"}, 10, 0, "@c varchar(10)"},
+      {{"@c", D::pdInput, TFieldType::ftString, "varchar"}, 0, 0, "@c varchar(max)"},
+      {{"@c", D::pdInput, TFieldType::ftString, "nvarchar"}, 20, 0, "@c nvarchar(20)"},
+      {{"@c", D::pdInput, TFieldType::ftFixedChar, "char"}, 4, 0, "@c char(4)"},
+      {{"@n", D::pdInput, TFieldType::ftBCD, "decimal"}, 18, 2, "@n decimal(18,2)"},
+      {{"@n", D::pdInput, TFieldType::ftBCD, "numeric"}, 9, 0, "@n numeric(9,0)"},
+      {{"@m", D::pdInput, TFieldType::ftCurrency, "money"}, 19, 4, "@m money"},  // no precision of its own
+      {{"@t", D::pdInput, TFieldType::ftDateTime, "datetime"}, 23, 3, "@t datetime"},
+      {{"@o", D::pdInputOutput, TFieldType::ftInteger, "int"}, 10, 0, "@o int OUTPUT"},
+      {{"@o", D::pdOutput, TFieldType::ftString, "varchar"}, 100, 0, "@o varchar(100) OUTPUT"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.declared);
+    TParameter p = k.param;
+    p.SetNative(0, k.size, k.scale);
+    const bool out = std::string(k.declared).ends_with("OUTPUT");
+    const std::string name = p.Name();
+    EXPECT_EQ(ResultColumnsSql(TBackend::ODBC, "P", {p}), "exec sp_describe_first_result_set N'EXEC [P] " +
+                                                              name + " = " + name + (out ? " OUTPUT" : "") +
+                                                              "', N'" + k.declared + "'");
+  }
+  // the return value is no argument; a schema-qualified name is bracketed part by part
+  const std::vector<TParameter> params = {{"@RETURN_VALUE", D::pdReturnValue, TFieldType::ftInteger, "int"},
+                                          {"@i", D::pdInput, TFieldType::ftInteger, "int"}};
+  EXPECT_EQ(ResultColumnsSql(TBackend::ODBC, "dbo.P", params),
+            "exec sp_describe_first_result_set N'EXEC [dbo].[P] @i = @i', N'@i int'");
+  EXPECT_EQ(ResultColumnsSql(TBackend::ODBC, "P", {}), "exec sp_describe_first_result_set N'EXEC [P]', NULL");
+  // PostgreSQL procedures hand their rows over through a cursor: nothing to ask
+  EXPECT_EQ(ResultColumnsSql(TBackend::PostgreSQL, "P", params), "");
+}
+
 // The installer reaches the maintenance database of the server a shop's string names.
 TEST(ConnString, PostgresWithAnotherDatabase) {
   struct {
