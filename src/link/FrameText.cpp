@@ -29,8 +29,13 @@ std::string BaseText(const uint8_t* f, size_t len) {
          (sumOk ? "" : ", bad sum");
 }
 
+// Payload text as it reads; a record's 0x00 fill and other control bytes show as '.', so a
+// trace line stays one printable line (the hex beside it has the bytes).
 std::string Text(const uint8_t* p, size_t n) {
-  return GbkToUtf8(std::string(reinterpret_cast<const char*>(p), n));
+  std::string s = GbkToUtf8(std::string(reinterpret_cast<const char*>(p), n));
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '.';
+  return s;
 }
 
 }  // namespace
