@@ -86,6 +86,45 @@ std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
   return buf;
 }
 
+std::string FormatTraceTime(std::chrono::system_clock::time_point t) {
+  const std::tm tm = LocalTime(t);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  if (ms < 0) ms += 1000;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+  return buf;
+}
+
+int TOpenLog::Open(const std::string& path) {
+  Close();
+  // Not blocking: a pipe without a reader fails at once instead of holding the program, and
+  // a full one loses the line instead of stopping the exchange.
+  const int fd = OpenLog(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
+  if (fd < 0) return errno ? errno : EIO;
+  fd_ = fd;
+  return 0;
+}
+
+void TOpenLog::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool TOpenLog::WriteLine(std::string_view text, long long limit) {
+  try {
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<long long>(st.st_size) / 128 >= limit)
+      (void)ftruncate(fd_, 0);
+    std::string line = Utf8ToGbk(text);
+    line += "\r\n";
+    return WriteAllFd(fd_, line);
+  } catch (...) {
+    return false;
+  }
+}
+
 void WriteResultLog(std::string_view text) {
   try {
     if (!SysSet().writeResult) return;
