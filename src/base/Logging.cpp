@@ -34,8 +34,11 @@ constexpr mode_t kLogMode = 0640;
 int OpenLog(const std::string& path, int flags) {
   const int fd = open(path.c_str(), flags | O_CLOEXEC, kLogMode);
   if (fd < 0) return fd;
+  // Only a file of our own: a log name that leads to a device (a trace into /dev/stderr, a
+  // link to /dev/null) must not change the device's mode.
   struct stat st {};
-  if (fstat(fd, &st) == 0 && (st.st_mode & 07777 & ~kLogMode) != 0) (void)fchmod(fd, st.st_mode & kLogMode);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777 & ~kLogMode) != 0)
+    (void)fchmod(fd, st.st_mode & kLogMode);
   return fd;
 }
 
