@@ -70,7 +70,11 @@ void TService::TracePort(const std::string& text) {
 void TService::ClosePort() {
   const bool open = cmPDA.Handle() >= 0;
   cmPDA.StopComm();
-  if (open) TracePort(cmPDA.CommName() + " closed");
+  try {
+    if (open) TracePort(cmPDA.CommName() + " closed");
+  } catch (...) {
+    // Also called from the destructor: the trace line is not worth an exception.
+  }
 }
 
 void TService::FormCreate() {
