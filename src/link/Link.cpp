@@ -73,7 +73,10 @@ void TLink::TraceUnusedChunk(const uint8_t* data, uint32_t count, bool waited) {
   if (waited) {
     trace_->TraceChunk(data, count, "dropped: the frame before is not taken yet");
   } else if (Rec.bHeadByte || Rec.bInFrame) {
-    trace_->TraceChunk(data, count, "part of a frame, " + std::to_string(Rec.RecIndex + 1) + " bytes so far");
+    const int held = Rec.RecIndex + 1;
+    trace_->TraceChunk(
+        data, count,
+        "part of a frame, " + std::to_string(held) + (held == 1 ? " byte" : " bytes") + " so far");
   } else {
     trace_->TraceChunk(data, count, "dropped: no frame begins in it");
   }

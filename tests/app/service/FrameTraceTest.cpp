@@ -116,6 +116,7 @@ TEST(FrameTrace, ReceivedChunksAndRefusedWrites) {
             " 42  | 17 bytes: ends the frame on the next line; any bytes after its end are dropped",
         okLine}},
       {"damaged frame", 0, {badCrc}, {"PC <- " + Hex(badCrc) + "  | terminal frame, bad CRC [dropped]"}},
+      {"a lone lead byte", 0, {{0x1B}}, {"PC <- 1B  | 1 byte: part of a frame, 1 byte so far"}},
       {"noise", 0, {{0x00, 0xFF, 0x42}}, {"PC <- 00 FF 42  | 3 bytes: dropped: no frame begins in it"}},
       {"a second frame while the first waits",
        0,
