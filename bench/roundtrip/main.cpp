@@ -3,7 +3,9 @@
 // and the link's WaitReply sees the answer. Two cases: a 16-byte call answered by a
 // 16-byte "OK", and a download frame with a 240-byte payload answered by its
 // acknowledgement. Prints median and p99 next to what the bytes would take on a
-// 115200-baud line.
+// 115200-baud line, and the main thread's CPU per round trip; each case runs without and
+// then with the frame trace written to a file (bench_roundtrip [N] [trace file]).
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,11 +15,14 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "SimLoop.h"
 #include "SimPcSide.h"
+#include "app/service/FrameTrace.h"
+#include "base/Settings.h"
 #include "link/Frames.h"
 
 using namespace qv;
@@ -31,7 +36,14 @@ constexpr double kBaud = 115200.0;  // 8N1: ten bits a byte
 struct TResult {
   std::vector<double> us;
   int failures = 0;
+  double cpuUs = 0;  // main thread's CPU per measured round trip
 };
+
+double ThreadCpuUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
 
 double Pct(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
@@ -42,7 +54,9 @@ double Pct(std::vector<double> v, double p) {
 // One round trip: send, then wait for the accepted answer.
 TResult Measure(TLink& link, int count, const std::function<int(int)>& send) {
   TResult r;
+  double cpu0 = 0;
   for (int i = -50; i < count; ++i) {  // the first 50 warm up
+    if (i == 0) cpu0 = ThreadCpuUs();
     const auto t0 = std::chrono::steady_clock::now();
     int rc = send(i + 50);
     if (rc == 0) rc = link.WaitReply(2000);
@@ -54,6 +68,7 @@ TResult Measure(TLink& link, int count, const std::function<int(int)>& send) {
     }
     r.us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
   }
+  r.cpuUs = (ThreadCpuUs() - cpu0) / count;
   return r;
 }
 
@@ -63,9 +78,9 @@ void Print(const char* name, size_t bytesOut, size_t bytesIn, const TResult& r) 
     std::printf("%-34s no answers (%d failures)\n", name, r.failures);
     return;
   }
-  std::printf("%-34s %6zu  %8.3f  %8.3f  %8.3f  %8.3f   %8.3f  %d\n", name, r.us.size(),
+  std::printf("%-34s %6zu  %8.3f  %8.3f  %8.3f  %8.3f   %8.3f  %8.1f  %d\n", name, r.us.size(),
               Pct(r.us, 0.5) / 1000, Pct(r.us, 0.99) / 1000, Pct(r.us, 0.0) / 1000, Pct(r.us, 1.0) / 1000,
-              wireMs, r.failures);
+              wireMs, r.cpuUs, r.failures);
 }
 
 }  // namespace
@@ -73,6 +88,11 @@ void Print(const char* name, size_t bytesOut, size_t bytesIn, const TResult& r) 
 int main(int argc, char** argv) {
   int count = 2000;
   if (argc > 1) count = std::max(1, std::atoi(argv[1]));
+  std::string traceFile = argc > 2 ? argv[2] : "";
+  if (traceFile.empty()) {
+    char dir[] = "/tmp/qv-bench-trace.XXXXXX";
+    if (mkdtemp(dir)) traceFile = std::string(dir) + "/Trace.txt";
+  }
 
   TSimConfig cfg;
   cfg.delayMs = 0;
@@ -90,20 +110,41 @@ int main(int argc, char** argv) {
     } else {
       pc.port.SetDtrControl(TLinkDtr::DtrDisable);
       TLink& link = pc.link;
-      const TResult small = Measure(link, count, [&](int) { return link.SendCall(kTerminal); });
+      TFrameTrace trace;
+      if (!trace.Open(traceFile)) {
+        std::fprintf(stderr, "bench_roundtrip: %s\n", trace.Problem().c_str());
+        return 1;
+      }
+      // The trace file keeps every line of the run: no emptying in between.
+      SysSet().maxsizeResult = 1 << 30;
       std::vector<uint8_t> payload(kMaxPayload);
       for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
-      const TResult big = Measure(link, count, [&](int i) {
-        // A "W-DEPT" data frame; numbers 1 to 255 so that the download never ends.
-        return link.WriteDataToComm(BuildTermFrame(0, kTerminal, 0x0301, static_cast<uint8_t>(1 + i % 255),
-                                                   payload.data(), payload.size()));
-      });
+      const auto small = [&] { return Measure(link, count, [&](int) { return link.SendCall(kTerminal); }); };
+      const auto big = [&] {
+        return Measure(link, count, [&](int i) {
+          // A "W-DEPT" data frame; numbers 1 to 255 so that the download never ends.
+          return link.WriteDataToComm(BuildTermFrame(0, kTerminal, 0x0301, static_cast<uint8_t>(1 + i % 255),
+                                                     payload.data(), payload.size()));
+        });
+      };
+      const TResult smallOff = small();
+      link.SetTrace(&trace);
+      const TResult smallOn = small();
+      link.SetTrace(nullptr);
+      const TResult bigOff = big();
+      link.SetTrace(&trace);
+      const TResult bigOn = big();
+      link.SetTrace(nullptr);
       std::printf("round trips through TComm over %s against the simulator engine, %d each\n", path.c_str(),
                   count);
-      std::printf("%-34s %6s  %8s  %8s  %8s  %8s   %8s  %s\n", "case (ms)", "n", "median", "p99", "min",
-                  "max", "wire", "failed");
-      Print("16-byte call -> 16-byte OK", 16, 16, small);
-      Print("256-byte frame -> 16-byte ack", 16 + kMaxPayload, 16, big);
+      std::printf("%-34s %6s  %8s  %8s  %8s  %8s   %8s  %8s  %s\n", "case (ms)", "n", "median", "p99", "min",
+                  "max", "wire", "cpu (us)", "failed");
+      Print("16-byte call -> 16-byte OK", 16, 16, smallOff);
+      Print("  the same, traced", 16, 16, smallOn);
+      Print("256-byte frame -> 16-byte ack", 16 + kMaxPayload, 16, bigOff);
+      Print("  the same, traced", 16 + kMaxPayload, 16, bigOn);
+      std::printf("traced: every frame both ways into %s\n", traceFile.c_str());
+      std::printf("cpu: the main thread's CPU time per round trip (link, trace, waits)\n");
       std::printf("wire: bytes both ways at 115200 baud, 10 bits a byte\n");
     }
   }

@@ -21,6 +21,7 @@ namespace {
 struct TCommandLine {
   bool headless = false;
   bool check = false;
+  std::string trace;  // --trace FILE
   int exitNow = -1;  // >= 0: the program ends at once with this status
 };
 
@@ -41,10 +42,15 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
                                     "Runs without a window: the operation log on standard output, "
                                     "stopped by SIGTERM or SIGINT.");
   const QCommandLineOption home("home", "Uses DIR as the data directory (as QUORVEX_HOME does).", "DIR");
+  const QCommandLineOption trace("trace",
+                                 "Writes every frame to and from the base station into FILE: time, "
+                                 "direction, the bytes in hex and their meaning, and the port's events.",
+                                 "FILE");
   const QCommandLineOption check("check",
                                  "Checks the database of datalink.ini: every stored procedure the service "
                                  "calls and its parameters; status 0 when all is there.");
-  for (const QCommandLineOption* o : {&help, &version, &headless, &home, &check}) parser.addOption(*o);
+  for (const QCommandLineOption* o : {&help, &version, &headless, &home, &trace, &check})
+    parser.addOption(*o);
   if (!parser.parse(args)) {
     std::fprintf(stderr, "quorvex: %s\nTry 'quorvex --help' for more information.\n",
                  parser.errorText().toLocal8Bit().constData());
@@ -78,6 +84,14 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     }
     setenv("QUORVEX_HOME", dir.constData(), 1);
   }
+  if (parser.isSet(trace)) {
+    cl.trace = parser.value(trace).toLocal8Bit().toStdString();
+    if (cl.trace.empty()) {
+      std::fprintf(stderr, "quorvex: --trace needs a file\nTry 'quorvex --help' for more information.\n");
+      cl.exitNow = 2;
+      return cl;
+    }
+  }
   cl.headless = parser.isSet(headless);
   cl.check = parser.isSet(check);
   const auto set = [](const char* name) {
@@ -97,6 +111,7 @@ int main(int argc, char** argv) {
   const TCommandLine cl = ParseCommandLine(argc, argv);
   if (cl.exitNow >= 0) return cl.exitNow;
   qv::LoadSysSet();
+  qv::SysSet().TraceFile = cl.trace;
   if (cl.check) return qv::RunDatabaseCheck();
   // One copy only; the second one says which copy holds the lock, and ends.
   const std::string lockPath = qv::InstanceLockPath();

@@ -34,8 +34,11 @@ constexpr mode_t kLogMode = 0640;
 int OpenLog(const std::string& path, int flags) {
   const int fd = open(path.c_str(), flags | O_CLOEXEC, kLogMode);
   if (fd < 0) return fd;
+  // Only a file of our own: a log name that leads to a device (a trace into /dev/stderr, a
+  // link to /dev/null) must not change the device's mode.
   struct stat st {};
-  if (fstat(fd, &st) == 0 && (st.st_mode & 07777 & ~kLogMode) != 0) (void)fchmod(fd, st.st_mode & kLogMode);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777 & ~kLogMode) != 0)
+    (void)fchmod(fd, st.st_mode & kLogMode);
   return fd;
 }
 
@@ -84,6 +87,45 @@ std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   }
   return buf;
+}
+
+std::string FormatTraceTime(std::chrono::system_clock::time_point t) {
+  const std::tm tm = LocalTime(t);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  if (ms < 0) ms += 1000;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+  return buf;
+}
+
+int TOpenLog::Open(const std::string& path) {
+  Close();
+  // Not blocking: a pipe without a reader fails at once instead of holding the program, and
+  // a full one loses the line instead of stopping the exchange.
+  const int fd = OpenLog(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
+  if (fd < 0) return errno ? errno : EIO;
+  fd_ = fd;
+  return 0;
+}
+
+void TOpenLog::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool TOpenLog::WriteLine(std::string_view text, long long limit) {
+  try {
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<long long>(st.st_size) / 128 >= limit)
+      (void)ftruncate(fd_, 0);
+    std::string line = Utf8ToGbk(text);
+    line += "\r\n";
+    return WriteAllFd(fd_, line);
+  } catch (...) {
+    return false;
+  }
 }
 
 void WriteResultLog(std::string_view text) {

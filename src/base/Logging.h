@@ -13,6 +13,31 @@ void WriteErrLog(std::string_view text);               // ResultErr.txt, always
 void WriteCommDayLog(std::string_view text);           // Log/YYYYMMDD.txt while WriteCommLog
 void WriteEPosLog(std::string_view text, bool clear);  // ePOS.txt
 
+// A log kept open from line to line, for a trace written at every frame: each line costs
+// one write, after the size rule of Result.txt (a file whose length / 128 is at least the
+// limit is emptied first). Lines are UTF-8 text, written as GBK with CR LF. Never throws.
+class TOpenLog {
+ public:
+  TOpenLog() = default;
+  ~TOpenLog() { Close(); }
+  TOpenLog(const TOpenLog&) = delete;
+  TOpenLog& operator=(const TOpenLog&) = delete;
+
+  // Opens path for appending, creating it (0640) when missing; 0, or the errno of the
+  // failure. Whatever was open before is closed.
+  int Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  // Appends one line; false when it could not be written whole (or nothing is open).
+  bool WriteLine(std::string_view text, long long limit);
+
+ private:
+  int fd_ = -1;
+};
+
+// "yyyy-MM-dd HH:mm:ss.zzz" of t in local time, the milliseconds always shown.
+std::string FormatTraceTime(std::chrono::system_clock::time_point t);
+
 // The message of an exception, for the "... except:" lines; call it inside a catch block.
 std::string ExceptionText(std::exception_ptr p = std::current_exception());
 

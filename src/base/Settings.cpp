@@ -22,6 +22,7 @@ void LoadSysSet() {
     r.startwithsys = ini.ReadBool(s, "startwithsys", false);
     r.writeResult = ini.ReadBool(s, "writeResult", false);
     r.WriteCommLog = ini.ReadBool(s, "WriteCommLog", false);
+    r.writeTrace = ini.ReadBool(s, "writeTrace", false);
     r.maxsizeResult = ini.ReadInteger(s, "maxsizeResult", 5120);
     r.DelayCount = ini.ReadInteger(s, "DelayCount", 200);
     r.BaseCommPsw = ini.ReadInteger(s, "BaseCommPsw", 0);
@@ -84,11 +85,11 @@ std::vector<std::string> CheckDataLinkIni() {
       const char* key;
       int def;
     } numbers[] = {
-        {"SysSet", "startwithsys", 0},     {"SysSet", "writeResult", 0},   {"SysSet", "WriteCommLog", 0},
-        {"SysSet", "maxsizeResult", 5120}, {"SysSet", "DelayCount", 200},  {"SysSet", "BaseCommPsw", 0},
-        {"SysSet", "Broadcast", 1},        {"SysSet", "iMaxLogCount", 50}, {"SysSet", "SYS_SERVER_TYPE", 1},
-        {"SysSet", "iBaseStationID", 0},   {"CommSet", "ChannelNo", 0},    {"ConnectionString", "NTAuth", 0},
-        {"ConnectionString", "uport", 0},
+        {"SysSet", "startwithsys", 0},     {"SysSet", "writeResult", 0},      {"SysSet", "WriteCommLog", 0},
+        {"SysSet", "writeTrace", 0},       {"SysSet", "maxsizeResult", 5120}, {"SysSet", "DelayCount", 200},
+        {"SysSet", "BaseCommPsw", 0},      {"SysSet", "Broadcast", 1},        {"SysSet", "iMaxLogCount", 50},
+        {"SysSet", "SYS_SERVER_TYPE", 1},  {"SysSet", "iBaseStationID", 0},   {"CommSet", "ChannelNo", 0},
+        {"ConnectionString", "NTAuth", 0}, {"ConnectionString", "uport", 0},
     };
     for (const auto& n : numbers) {
       const std::optional<std::string> v = ini.Find(n.section, n.key);

@@ -8,6 +8,7 @@ struct TStru_SysSet {
   bool startwithsys = false;
   bool writeResult = false;
   bool WriteCommLog = false;
+  bool writeTrace = false;  // the frame trace Trace.txt (read at start)
   int maxsizeResult = 5120;
   int DelayCount = 200;
   int BaseCommPsw = 0;
@@ -20,6 +21,8 @@ struct TStru_SysSet {
   int iBaseStationID = 0;
   int ReplyWaitMs = 30000;
   std::string HelpFile = "help.chm";
+  // Not from the file: the frame trace's path given on the command line (--trace).
+  std::string TraceFile;
 };
 
 // The process-wide record.

@@ -10,12 +10,12 @@
 namespace qv {
 
 std::string HexText(const uint8_t* data, size_t len) {
-  std::string s;
-  s.reserve(len * 3);
-  char b[4];
+  // By table, not printf: the frame trace writes every byte of every frame this way.
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string s(len ? len * 3 - 1 : 0, ' ');
   for (size_t i = 0; i < len; ++i) {
-    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", data[i]);
-    s += b;
+    s[i * 3] = kDigits[data[i] >> 4];
+    s[i * 3 + 1] = kDigits[data[i] & 0x0F];
   }
   return s;
 }
@@ -29,8 +29,13 @@ std::string BaseText(const uint8_t* f, size_t len) {
          (sumOk ? "" : ", bad sum");
 }
 
+// Payload text as it reads; a record's 0x00 fill and other control bytes show as '.', so a
+// trace line stays one printable line (the hex beside it has the bytes).
 std::string Text(const uint8_t* p, size_t n) {
-  return GbkToUtf8(std::string(reinterpret_cast<const char*>(p), n));
+  std::string s = GbkToUtf8(std::string(reinterpret_cast<const char*>(p), n));
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '.';
+  return s;
 }
 
 }  // namespace

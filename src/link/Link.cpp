@@ -1,5 +1,6 @@
 #include "link/Link.h"
 
+#include <cstring>
 #include <exception>
 
 #include "base/Clock.h"
@@ -16,10 +17,31 @@ uint32_t Psw() {
   return static_cast<uint32_t>(SysSet().BaseCommPsw);
 }
 
+// What the trace says of a received frame besides its meaning.
+const char* VerdictNote(TRecVerdict verdict) {
+  switch (verdict) {
+    case TRecVerdict::Accept:
+      return "";
+    case TRecVerdict::Drop:
+      return "dropped";
+    case TRecVerdict::Interference:
+      return "dropped: taken as radio interference";
+    case TRecVerdict::BaseBusy:
+      return "another terminal is being served: told to wait";
+  }
+  return "";
+}
+
+constexpr const char* kRefused = "write refused by the port, not sent";
+
 }  // namespace
 
 void TLink::OnReceiveData(const uint8_t* data, uint32_t count) {
-  if (!bRecFree) return;
+  if (!bRecFree) {
+    if (trace_ && count && data)
+      trace_->TraceChunk(data, count, "dropped: came while the frame before was handled");
+    return;
+  }
   bRecFree = false;
   // Restores the guard on every way out.
   struct TGuard {
@@ -30,7 +52,15 @@ void TLink::OnReceiveData(const uint8_t* data, uint32_t count) {
   try {
     const bool base = port_ && port_->DtrControl() == TLinkDtr::DtrEnable;
     const TFraming& framing = base ? kBaseFraming : kTermFraming;
-    if (!Rec.Feed(framing, data, count)) return;
+    const bool waited = Rec.Complete();
+    if (!Rec.Feed(framing, data, count)) {
+      if (trace_) TraceUnusedChunk(data, count, waited);
+      return;
+    }
+    // Usually a chunk is exactly one frame, and the frame's line shows it; otherwise the chunk
+    // gets a line of its own, so the trace shows every byte that came.
+    if (trace_ && (Rec.RecLen != static_cast<int>(count) || std::memcmp(Rec.RecBuffer, data, count) != 0))
+      trace_->TraceChunk(data, count, "ends the frame on the next line; any bytes after its end are dropped");
     const bool ok = TakeFrame(framing);
     Rec.FrameReady = ok;
     if (!ok) Rec.ResetRecBuffer();
@@ -39,9 +69,25 @@ void TLink::OnReceiveData(const uint8_t* data, uint32_t count) {
   }
 }
 
+void TLink::TraceUnusedChunk(const uint8_t* data, uint32_t count, bool waited) {
+  if (waited) {
+    trace_->TraceChunk(data, count, "dropped: the frame before is not taken yet");
+  } else if (Rec.bHeadByte || Rec.bInFrame) {
+    const int held = Rec.RecIndex + 1;
+    trace_->TraceChunk(
+        data, count,
+        "part of a frame, " + std::to_string(held) + (held == 1 ? " byte" : " bytes") + " so far");
+  } else {
+    trace_->TraceChunk(data, count, "dropped: no frame begins in it");
+  }
+}
+
 bool TLink::TakeFrame(const TFraming& framing) {
   try {
     const TRecCheck check = CheckRecDataOK(framing, Rec.RecBuffer, Rec.RecLen, CurPDANo);
+    // Before acting on the verdict: a busy answer then follows its cause in the trace.
+    if (trace_)
+      trace_->TraceFrame(false, Rec.RecBuffer, static_cast<size_t>(Rec.RecLen), VerdictNote(check.verdict));
     switch (check.verdict) {
       case TRecVerdict::Accept:
         return true;
@@ -61,13 +107,16 @@ bool TLink::TakeFrame(const TFraming& framing) {
 }
 
 int TLink::WriteDataToComm(const uint8_t* buffer, uint32_t count) {
+  bool queued = false;
   try {
-    if (port_ && port_->WriteCommData(buffer, count)) return RC_OK;
+    queued = port_ && port_->WriteCommData(buffer, count);
   } catch (...) {
     // Nothing was queued, so this is a refused write like any other and counts towards
     // the automatic stop.
     WriteErrLog("WriteDataToComm except:" + ExceptionText(std::current_exception()));
   }
+  if (trace_) trace_->TraceFrame(true, buffer, count, queued ? "" : kRefused);
+  if (queued) return RC_OK;
   ++iSendErrCount;
   return RC_SENDFAIL;
 }
@@ -117,12 +166,15 @@ int TLink::SendErr(int iCode, int iPDANo, const std::string& strText) {
 }
 
 void TLink::SendBaseCmd(uint8_t cmd, uint8_t len, const uint8_t* data) {
+  std::vector<uint8_t> f;
+  bool queued = false;
   try {
-    const std::vector<uint8_t> f = BuildBaseFrame(cmd, data, len);
-    if (port_) port_->WriteCommData(f.data(), static_cast<uint32_t>(f.size()));
+    f = BuildBaseFrame(cmd, data, len);
+    queued = port_ && port_->WriteCommData(f.data(), static_cast<uint32_t>(f.size()));
   } catch (...) {
     WriteErrLog("SendBaseCmd except:" + ExceptionText(std::current_exception()));
   }
+  if (trace_ && !f.empty()) trace_->TraceFrame(true, f.data(), f.size(), queued ? "" : kRefused);
 }
 
 uint32_t TLink::GetTickCount() {

@@ -22,6 +22,9 @@ class TLink {
   ILinkPort* Port() const { return port_; }
   void SetPump(IPump* pump) { pump_ = pump; }
   IPump* Pump() const { return pump_; }
+  // The field trace: every frame written and received, and what became of it (nullptr: none).
+  void SetTrace(ILinkTrace* trace) { trace_ = trace; }
+  ILinkTrace* Trace() const { return trace_; }
 
   // Receiving. OnReceiveData is the port's received-data handler (cmPDAReceiveData): the
   // DTR line picks the framing, the assembler collects the frame, and the acceptance
@@ -78,12 +81,16 @@ class TLink {
   // Checks the whole frame in Rec and acts on the verdict: true when it stays for the
   // exchange; a busy answer or the interference line otherwise.
   bool TakeFrame(const TFraming& framing);
+  // The trace of a received chunk that completed no frame; waited: a whole frame lay in
+  // RecBuffer before it came.
+  void TraceUnusedChunk(const uint8_t* data, uint32_t count, bool waited);
   int SendShort(uint32_t fieldA, int iPDANo, uint16_t word);
   int SendText(uint16_t word, uint8_t frNo, int iPDANo, const std::string& prefix,
                const std::string& strText);
 
   ILinkPort* port_ = nullptr;
   IPump* pump_ = nullptr;
+  ILinkTrace* trace_ = nullptr;
   bool bStopRequested = false;
 };
 

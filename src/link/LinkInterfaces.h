@@ -2,8 +2,10 @@
 // The small seams between the link core and the rest of the program. The application
 // passes its serial port, its Qt pump, its window and its exchange handlers; tests pass
 // fakes on a virtual clock.
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv {
@@ -20,6 +22,22 @@ class ILinkPort {
   virtual bool WriteCommData(const uint8_t* data, uint32_t count) = 0;
   virtual TLinkDtr DtrControl() const = 0;
   virtual void SetDtrControl(TLinkDtr value) = 0;
+};
+
+// Where the link reports what goes over the line, for the field trace. The link holds a
+// pointer to one (nullptr: no trace, and then it costs one test per frame). Must not throw
+// and must not wait for more than one write of its own.
+class ILinkTrace {
+ public:
+  virtual ~ILinkTrace() = default;
+  // A frame handed to the port (fromPc) or received whole. note is empty when it went out or
+  // was taken as it stands, else it says what became of it.
+  virtual void TraceFrame(bool fromPc, const uint8_t* data, size_t len, std::string_view note) = 0;
+  // Received bytes that are not one whole frame by themselves (a piece of one, noise, what
+  // came while the frame before still waited) and what became of them.
+  virtual void TraceChunk(const uint8_t* data, size_t len, std::string_view what) = 0;
+  // Something the port did: opened, closed, hang-up.
+  virtual void TracePortEvent(std::string_view text) = 0;
 };
 
 // The message loop as the waits see it; the waits read the time from the program's clock

@@ -555,6 +555,8 @@ TEST_F(ServiceProcess, CommandLineAnswersBeforeAnythingStarts) {
     std::string says;
   } cases[] = {
       {{"--help"}, false, 0, "--home <DIR>"},
+      {{"--help"}, false, 0, "--trace <FILE>"},
+      {{"--trace", ""}, true, 2, "quorvex: --trace needs a file\nTry 'quorvex --help'"},
       {{"--version"}, false, 0, std::string("quorvex ") + QV_VERSION + "\n"},
       {{"--frobnicate"}, true, 2, "quorvex: Unknown option 'frobnicate'.\nTry 'quorvex --help'"},
       {{"--headless", "extra"}, true, 2, "unexpected argument 'extra'"},
@@ -576,6 +578,49 @@ TEST_F(ServiceProcess, CommandLineAnswersBeforeAnythingStarts) {
     EXPECT_EQ(child.Output().find("core dumped"), std::string::npos) << child.Output();
     EXPECT_TRUE(fs::is_empty(home)) << "a file was written";
   }
+}
+
+// --trace FILE: the frames both ways and the port's events go into FILE, whatever the
+// settings say; the simulator's waiter logs in (the database is down: the answer is "ER").
+TEST_F(ServiceProcess, TraceOptionWritesTheFramesBothWays) {
+  const std::string pty = StartSim(kLoginLoop);
+  ASSERT_FALSE(pty.empty());
+  WriteIni(pty, "host=" + home + "/no-server dbname=demo user=postgres");
+  const std::string file = home + "/field-trace.txt";
+  TChild svc({QV_QUORVEX, "--headless", "--trace", file},
+             {"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=offscreen"}, true);
+  ASSERT_TRUE(svc.Started());
+  const auto slurp = [&file] {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const auto deadline = Clock::now() + kServe;
+  while (slurp().find("request RT-LOGIN") == std::string::npos && Clock::now() < deadline) svc.Drain(100ms);
+  svc.Signal(SIGTERM);
+  EXPECT_EQ(svc.WaitExit(kStop), std::optional<int>(0)) << svc.Output();
+  const std::string trace = slurp();
+  for (const std::string& part :
+       {" port: " + pty + " opened at 115200 baud\r\n", std::string(" PC -> AF AF "), std::string(" PC <- AF AF "),
+        std::string("  | poll to every terminal\r\n"), std::string("  | request RT-LOGIN "),
+        std::string("  | ER to terminal 11, code "), " port: " + pty + " closed\r\n"})
+    EXPECT_NE(trace.find(part), std::string::npos) << part << "\n" << trace.substr(0, 3000);
+  EXPECT_FALSE(fs::exists(home + "/Trace.txt"));
+}
+
+// A trace file that cannot be opened: one warning, the same line in the error log, and the
+// service runs and stops as ever.
+TEST_F(ServiceProcess, TraceThatCannotBeOpenedIsSaidAndTheServiceRuns) {
+  WriteIni(home + "/no-such-port", "host=" + home + "/no-server dbname=demo user=postgres");
+  const std::string file = home + "/no-such-dir/trace.txt";
+  TChild svc({QV_QUORVEX, "--headless", "--trace", file},
+             {"QUORVEX_HOME=" + home, "XDG_RUNTIME_DIR=" + home, "QT_QPA_PLATFORM=offscreen"}, true);
+  ASSERT_TRUE(svc.Started());
+  const std::string problem = "the frame trace " + file + " cannot be opened (No such file or directory)";
+  EXPECT_TRUE(svc.WaitFor("quorvex: warning: " + problem + "; no trace is written", kServe)) << svc.Output();
+  EXPECT_TRUE(svc.WaitFor("串口打开失败、请核对串口是否有效或已占用!-1", kServe)) << svc.Output();
+  svc.Signal(SIGTERM);
+  EXPECT_EQ(svc.WaitExit(kStop), std::optional<int>(0)) << svc.Output();
+  EXPECT_NE(ErrLog().find("FrameTrace: " + problem), std::string::npos) << ErrLog();
 }
 
 // --home DIR stands for QUORVEX_HOME: the settings and the lock come from DIR.

@@ -1,4 +1,7 @@
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TempHome.h"
 #include "VirtualLoop.h"
@@ -164,6 +167,35 @@ TEST_F(LoggingAt, LogFilesAreNotWorldReadable) {
   WriteEPosLog("p", true);
   umask(savedMask);
   for (const auto& c : existing) EXPECT_EQ(mode(c.name), c.after) << c.name;
+}
+
+// A log whose name leads to a device (a link to a terminal, a trace into /dev/stderr) gets
+// the line, and the device keeps its mode: only files of the log's own are narrowed.
+TEST_F(LoggingAt, LogThroughALinkToADeviceLeavesTheDeviceAlone) {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ASSERT_EQ(fchmod(slave, 0622), 0);
+  ASSERT_EQ(symlink(name, Path("ResultErr.txt").c_str()), 0);
+  WriteErrLog("e");
+  TOpenLog trace;
+  EXPECT_EQ(trace.Open(name), 0);
+  EXPECT_TRUE(trace.WriteLine("t", 1));
+  struct stat st {};
+  ASSERT_EQ(fstat(slave, &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0622u);
+  std::string got;
+  pollfd p{master, POLLIN, 0};
+  char buf[256];
+  while (poll(&p, 1, 200) > 0) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_NE(got.find(" -- e\r"), std::string::npos) << got;
+  EXPECT_NE(got.find("\nt\r"), std::string::npos) << got;
+  close(master);
+  close(slave);
 }
 
 TEST(CommDayLine, Padding) {

@@ -17,6 +17,7 @@ TEST_F(Settings, DefaultsWithoutFile) {
   EXPECT_FALSE(s.startwithsys);
   EXPECT_FALSE(s.writeResult);
   EXPECT_FALSE(s.WriteCommLog);
+  EXPECT_FALSE(s.writeTrace);
   EXPECT_EQ(s.maxsizeResult, 5120);
   EXPECT_EQ(s.DelayCount, 200);
   EXPECT_EQ(s.BaseCommPsw, 0);
@@ -41,7 +42,7 @@ TEST_F(Settings, OrderingModeAloneGivesShortReplyWait) {
 
 TEST_F(Settings, EveryKeyRead) {
   Put("DATALINK.INI",
-      "[sysset]\r\nstartwithsys=1\r\nWRITERESULT=1\r\nwriteCommLog=1\r\nmaxsizeResult=7\r\n"
+      "[sysset]\r\nstartwithsys=1\r\nWRITERESULT=1\r\nwriteCommLog=1\r\nWriteTrace=1\r\nmaxsizeResult=7\r\n"
       "DelayCount=9\r\nBaseCommPsw=1234\r\nShopNO=S01\r\n"
       "AppTitle=\xB5\xE3\xB2\xCB\xB1\xA6\r\n"  // 点菜宝
       "TransData=101\r\nBroadcast=0\r\niMaxLogCount=5\r\nSYS_SERVER_TYPE=2\r\n"
@@ -51,6 +52,7 @@ TEST_F(Settings, EveryKeyRead) {
   EXPECT_TRUE(s.startwithsys);
   EXPECT_TRUE(s.writeResult);
   EXPECT_TRUE(s.WriteCommLog);
+  EXPECT_TRUE(s.writeTrace);
   EXPECT_EQ(s.maxsizeResult, 7);
   EXPECT_EQ(s.DelayCount, 9);
   EXPECT_EQ(s.BaseCommPsw, 1234);
@@ -102,8 +104,9 @@ TEST_F(Settings, WarningsNameEveryValueNotUnderstood) {
       {"", {"no settings in the file; every setting takes its default"}},
       {"[SysSet]\r\n\r\n", {"no settings in the file"}},
       {"[SysSet]\r\nSYS_SERVER_TYPE=zero\r\nmaxsizeResult=10k\r\niMaxLogCount=\r\nWriteCommLog=yes\r\n"
-       "[CommSet]\r\nChannelNo=ch3\r\n[ConnectionString]\r\nuport=true\r\n",
+       "writeTrace=on\r\n[CommSet]\r\nChannelNo=ch3\r\n[ConnectionString]\r\nuport=true\r\n",
        {"[SysSet] WriteCommLog=yes is not a number; 0 is used",
+        "[SysSet] writeTrace=on is not a number; 0 is used",
         "[SysSet] maxsizeResult=10k is not a number; 5120 is used",
         "[SysSet] iMaxLogCount= is not a number; 50 is used",
         "[SysSet] SYS_SERVER_TYPE=zero is not a number; 1 is used",

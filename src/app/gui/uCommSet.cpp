@@ -13,6 +13,7 @@
 #include "base/IniFile.h"
 #include "base/Settings.h"
 #include "base/Text.h"
+#include "app/service/FrameTrace.h"
 #include "app/service/QtCommDispatcher.h"
 #include "app/service/ServiceUtil.h"
 #include "link/BaseStation.h"
@@ -158,11 +159,18 @@ TfrmCommSet::TfrmCommSet(IPump& pump, QWidget* parent)
 }
 
 TfrmCommSet::~TfrmCommSet() {
+  ClosePort();
+}
+
+void TfrmCommSet::ClosePort() {
+  const bool open = cmSet.Handle() >= 0;
   cmSet.StopComm();
+  if (ILinkTrace* trace = link_.Trace(); trace && open)
+    trace->TracePortEvent(cmSet.CommName() + " closed (base-station dialog)");
 }
 
 void TfrmCommSet::done(int r) {
-  cmSet.StopComm();
+  ClosePort();
   QDialog::done(r);
 }
 
@@ -182,17 +190,22 @@ void TfrmCommSet::btnOpenClick() {
   std::string name = ext != -1 ? "COM" + std::to_string(ext) : S(cbbComm->currentText());
   const int speed = StrToIntDef(S(cbbRate->currentText()), 115200);
   name = ServicePortName(name);
-  cmSet.StopComm();
+  ClosePort();
   cmSet.SetCommName(name);
   cmSet.SetBaudRate(static_cast<uint32_t>(speed));
   const int r = cmSet.StartComm();
+  if (ILinkTrace* trace = link_.Trace(); trace && r != 0)
+    trace->TracePortEvent(PortTraceName(name) + " " +
+                          (r == 1 ? "opened at " + std::to_string(speed) + " baud"
+                                  : "could not be opened (" + std::to_string(r) + ")") +
+                          " (base-station dialog)");
   cmSet.SetDtrControl(TDtrControl::DtrEnable);
   SetContrlEnabled(r == 1);
   showTiptime(Q(GetStartCommMsg(r)));
 }
 
 void TfrmCommSet::btnCloseClick() {
-  cmSet.StopComm();
+  ClosePort();
   SetContrlEnabled(false);
   showTiptime(QStringLiteral("关闭串口成功！"));
 }

@@ -51,6 +51,8 @@ class TfrmCommSet : public QDialog {
   void showTiptime(const QString& text);
 
   TLink& Link() { return link_; }
+  // The service's frame trace (nullptr: none): the dialog's own port is traced into it too.
+  void SetTrace(ILinkTrace* trace) { link_.SetTrace(trace); }
 
  protected:
   void showEvent(QShowEvent* event) override;  // FormShow
@@ -58,6 +60,8 @@ class TfrmCommSet : public QDialog {
 
  private:
   void ChannelCommand(uint8_t cmd, uint8_t channel);
+  // Closes the dialog's port; the trace says so when it was open.
+  void ClosePort();
 
   TCommLinkPort port_;
   TLink link_;

@@ -447,6 +447,7 @@ void TfrmMain::mniHelpClick() {
 void TfrmMain::mniBaseSetClick() {
   service_->AutoRunFlag = false;
   TfrmCommSet dlg(QtPump(), this);
+  dlg.SetTrace(service_->Trace());
   dlg.exec();
 }
 

@@ -22,6 +22,8 @@ int RunHeadless(int& argc, char** argv) {
   std::unique_ptr<IDbService> db = MakeDbService();
   TConsoleView view;
   TService service(*db, view);
+  if (!service.TraceProblem().empty())
+    std::fprintf(stderr, "quorvex: warning: %s\n", service.TraceProblem().c_str());
   service.FormCreate();
   app.OnException = [&service](const std::string& message) { service.aplctnvnts1Exception(message); };
   QObject::connect(&signalStop, &TSignalStop::stopRequested, &service, [&service](int signo) {

@@ -36,8 +36,14 @@ TService::TService(IDbService& db, IServiceView& view, QObject* parent)
 
   DesignBasePort(cmPDA, false);
   cmPDA.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t len) { link_.OnReceiveData(data, len); };
+  // Where the line goes away (the device unplugged, the driver's error); the link notices
+  // only as time-outs and refused writes.
+  cmPDA.OnRequestHangup = [this](TComm* c) {
+    TracePort(c->CommName() + " hung up: the device is gone or reports an error");
+  };
   link_.SetPort(&port_);
   link_.SetPump(&QtPump());
+  if (const std::string trace = TracePath(); !trace.empty() && trace_.Open(trace)) link_.SetTrace(&trace_);
   exchange_ = MakeExchangeHandler(link_);
   poller_.SetExchangeHandler(exchange_.get());
   poller_.SetClearLastBillNo(ClearLastBillNoHook());
@@ -54,7 +60,21 @@ TService::~TService() {
   OpLog().SetView(nullptr);
   tmrCheck->stop();
   tmrLink->stop();
+  ClosePort();
+}
+
+void TService::TracePort(const std::string& text) {
+  if (ILinkTrace* trace = link_.Trace()) trace->TracePortEvent(text);
+}
+
+void TService::ClosePort() {
+  const bool open = cmPDA.Handle() >= 0;
   cmPDA.StopComm();
+  try {
+    if (open) TracePort(cmPDA.CommName() + " closed");
+  } catch (...) {
+    // Also called from the destructor: the trace line is not worth an exception.
+  }
 }
 
 void TService::FormCreate() {
@@ -89,6 +109,10 @@ void TService::mniStartClick() {
     cmPDA.SetCommName(name);
     cmPDA.SetBaudRate(115200);
     const int r = cmPDA.StartComm();
+    if (r == 1)
+      TracePort(PortTraceName(name) + " opened at " + std::to_string(cmPDA.BaudRate()) + " baud");
+    else if (r != 0)
+      TracePort(PortTraceName(name) + " could not be opened (" + std::to_string(r) + ")");
     if (r == 1) {
       view_.ShowBaseChannel(0);
       if (channel != 0) SetBaseChannel(static_cast<uint8_t>(channel));
@@ -117,7 +141,7 @@ void TService::RequestStop() {
 void TService::mniStopClick() {
   try {
     RequestStop();
-    cmPDA.StopComm();
+    ClosePort();
     SetServiceState(0);
     view_.ShowStatus(QStringLiteral("关闭串口成功!"));
   } catch (...) {
@@ -264,7 +288,7 @@ void TService::ShutDown() {
   tmrCheck->stop();
   tmrLink->stop();
   try {
-    cmPDA.StopComm();
+    ClosePort();
   } catch (...) {
   }
 }

@@ -9,6 +9,7 @@
 
 #include "app/service/CommLinkPort.h"
 #include "app/service/DbService.h"
+#include "app/service/FrameTrace.h"
 #include "app/service/PosList.h"
 #include "app/service/ServiceView.h"
 #include "link/Link.h"
@@ -24,8 +25,9 @@ class TDownload;
 
 class TService : public QObject, public IServiceControl, public ITerminalList {
  public:
-  // Wires the port, the link, the poller, the exchanges and the download, and hands the
-  // operation log to the view (rows written before are shown first). Nothing starts yet.
+  // Wires the port, the link, the poller, the exchanges and the download, opens the frame
+  // trace the settings ask for (TracePath) and hands the operation log to the view (rows
+  // written before are shown first). Nothing starts yet.
   TService(IDbService& db, IServiceView& view, QObject* parent = nullptr);
   ~TService() override;
 
@@ -86,6 +88,9 @@ class TService : public QObject, public IServiceControl, public ITerminalList {
 
   TLink& Link() { return link_; }
   TPoller& Poller() { return poller_; }
+  // The frame trace while one is written, else nullptr; why it could not be opened.
+  ILinkTrace* Trace() { return link_.Trace(); }
+  const std::string& TraceProblem() const { return trace_.Problem(); }
 
   // IServiceControl
   bool IsCheckTimerEnabled() override;
@@ -96,9 +101,13 @@ class TService : public QObject, public IServiceControl, public ITerminalList {
 
  private:
   void OnCheckTimeout();
+  // Closes the port; the trace says so when it was open.
+  void ClosePort();
+  void TracePort(const std::string& text);
 
   IDbService& db_;
   IServiceView& view_;
+  TFrameTrace trace_;
   TCommLinkPort port_;
   TLink link_;
   TPoller poller_;
