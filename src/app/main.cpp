@@ -48,7 +48,8 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
                                  "FILE");
   const QCommandLineOption check("check",
                                  "Checks the database of datalink.ini: every stored procedure the service "
-                                 "calls and its parameters; status 0 when all is there.");
+                                 "calls, its parameters and, where the server describes them, its result "
+                                 "columns; status 0 when all is there.");
   for (const QCommandLineOption* o : {&help, &version, &headless, &home, &trace, &check})
     parser.addOption(*o);
   if (!parser.parse(args)) {
