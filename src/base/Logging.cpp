@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <optional>
 
 #include "base/AppPath.h"
@@ -143,17 +144,82 @@ void WriteErrLog(std::string_view text) {
   }
 }
 
+namespace {
+
+// The day's communication log stays open while lines go to the same file: one stat of the
+// path and one write() per line instead of two directory scans, an open and a close. The
+// write is unbuffered and O_APPEND, so a viewer sees each line at once and other writers
+// do not clash. The file is opened again when the program directory or the date changes,
+// when the path no longer names the open file (moved away or deleted), after a failed
+// write and after the log was switched off.
+struct TDayLog {
+  std::mutex m;
+  int fd = -1;
+  std::string key;   // program directory + file name, as asked
+  std::string path;  // the file found for key
+  dev_t dev = 0;
+  ino_t ino = 0;
+
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    key.clear();
+  }
+
+  // True when the open file is still the one its path names; an outside chmod that let
+  // others read it is taken back here as a fresh open would.
+  bool StillThere() const {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || st.st_dev != dev || st.st_ino != ino) return false;
+    if ((st.st_mode & 07777 & ~kLogMode) != 0) (void)fchmod(fd, st.st_mode & kLogMode);
+    return true;
+  }
+
+  bool Open(const std::string& appPath, const std::string& name) {
+    Close();
+    const std::string dir = FindNoCase(appPath, "Log");
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return false;
+    path = FindNoCase(dir + "/", name);
+    fd = OpenLog(path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd < 0) return false;
+    if (fstat(fd, &st) != 0) {
+      Close();
+      return false;
+    }
+    dev = st.st_dev;
+    ino = st.st_ino;
+    key = appPath + name;
+    return true;
+  }
+};
+
+TDayLog& DayLog() {
+  static TDayLog* log = new TDayLog;  // never destroyed: a line may come during exit
+  return *log;
+}
+
+}  // namespace
+
 void WriteCommDayLog(std::string_view text) {
   try {
-    if (!SysSet().WriteCommLog) return;
+    TDayLog& log = DayLog();
+    std::lock_guard lock(log.m);
+    if (!SysSet().WriteCommLog) {
+      log.Close();
+      return;
+    }
     const auto now = ClockNow();
-    std::string dir = FindNoCase(GetAppPath(), "Log");
-    struct stat st {};
-    if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return;
     std::tm tm = LocalTime(now);
     char name[32];
     std::snprintf(name, sizeof name, "%04d%02d%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    AppendLine(FindNoCase(dir + "/", name), Stamped(now, text), std::nullopt);
+    const std::string appPath = GetAppPath();
+    const bool same = log.fd >= 0 && log.key == appPath + name;
+    if (!(same && log.StillThere()) && !log.Open(appPath, name)) return;
+    std::string line = Utf8ToGbk(Stamped(now, text));
+    line += "\r\n";
+    // A line that cannot be written is lost; the next one opens the file again.
+    if (!WriteAllFd(log.fd, line)) log.Close();
   } catch (...) {
   }
 }

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <functional>
+
 #include "TempHome.h"
 #include "VirtualLoop.h"
 
@@ -124,6 +127,73 @@ TEST_F(LoggingAt, CommDayLogLostWhenFolderCannotBeMade) {
   Put("Log", "a file in the way");
   WriteCommDayLog("x");  // no throw, nothing written
   EXPECT_EQ(Slurp("Log"), "a file in the way");
+}
+
+// The day's file is kept open between lines: whatever happens to it in between, each line
+// is readable at once and lands in the file the path names at that moment.
+TEST_F(LoggingAt, CommDayLogFollowsTheFileBetweenLines) {
+  namespace fs = std::filesystem;
+  const std::string a = kStamp + "a\r\n", b = kStamp + "b\r\n";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> between;
+    std::string day;    // Log/20240506.txt afterwards
+    std::string moved;  // Log/moved.txt afterwards, "-" when there is none
+  };
+  const Case cases[] = {
+      {"nothing", [](const std::string&) {}, a + b, "-"},
+      {"removed", [](const std::string& d) { fs::remove(d + "Log/20240506.txt"); }, b, "-"},
+      {"renamed", [](const std::string& d) { fs::rename(d + "Log/20240506.txt", d + "Log/moved.txt"); }, b,
+       a},
+      {"replaced",
+       [](const std::string& d) {
+         fs::rename(d + "Log/20240506.txt", d + "Log/moved.txt");
+         std::ofstream(d + "Log/20240506.txt") << "new\r\n";
+       },
+       "new\r\n" + b, a},
+      {"folder removed", [](const std::string& d) { fs::remove_all(d + "Log"); }, b, "-"},
+      {"switched off and on",
+       [](const std::string&) {
+         SysSet().WriteCommLog = false;
+         WriteCommDayLog("off");
+         SysSet().WriteCommLog = true;
+       },
+       a + b, "-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Path("Log"));
+    SysSet().WriteCommLog = true;
+    WriteCommDayLog("a");
+    EXPECT_EQ(Slurp("Log/20240506.txt"), a);
+    c.between(Dir());
+    WriteCommDayLog("b");
+    EXPECT_EQ(Slurp("Log/20240506.txt"), c.day);
+    EXPECT_EQ(Exists("Log/moved.txt") ? Slurp("Log/moved.txt") : "-", c.moved);
+  }
+}
+
+TEST_F(LoggingAt, CommDayLogFollowsTheProgramDirectory) {
+  SysSet().WriteCommLog = true;
+  WriteCommDayLog("here");
+  {
+    TTempHome other;
+    WriteCommDayLog("there");
+    EXPECT_EQ(other.Slurp("Log/20240506.txt"), kStamp + "there\r\n");
+  }
+  WriteCommDayLog("back");
+  EXPECT_EQ(Slurp("Log/20240506.txt"), kStamp + "here\r\n" + kStamp + "back\r\n");
+}
+
+// An outside chmod that lets others read the open day's file is taken back at its next line.
+TEST_F(LoggingAt, CommDayLogTightenedWhileOpen) {
+  SysSet().WriteCommLog = true;
+  WriteCommDayLog("a");
+  chmod(Path("Log/20240506.txt").c_str(), 0666);
+  WriteCommDayLog("b");
+  struct stat st {};
+  ASSERT_EQ(stat(Path("Log/20240506.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST_F(LoggingAt, EPosLog) {

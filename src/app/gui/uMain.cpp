@@ -434,7 +434,13 @@ void TfrmMain::EndBySignal() {
 
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  ScrollLogToNewest();
   if (!event->spontaneous()) service_->FormShow();
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) ScrollLogToNewest();
 }
 
 void TfrmMain::mniHelpClick() {
@@ -568,7 +574,21 @@ void TfrmMain::RowAdded(const TOpLogRow& row) {
   item->setText(2, Q(row.strValue));
   item->setTextAlignment(1, Qt::AlignCenter);
   item->setTextAlignment(2, Qt::AlignCenter);
-  lvLog->scrollToItem(item);
+  // Scrolling lays the whole list out; in the tray nobody would see it.
+  if (LogSeen())
+    lvLog->scrollToItem(item);
+  else
+    logScrollPending_ = true;
+}
+
+bool TfrmMain::LogSeen() const {
+  return isVisible() && !isMinimized();
+}
+
+void TfrmMain::ScrollLogToNewest() {
+  if (!logScrollPending_ || !LogSeen()) return;
+  logScrollPending_ = false;
+  if (QTreeWidgetItem* item = lvLog->topLevelItem(lvLog->topLevelItemCount() - 1)) lvLog->scrollToItem(item);
 }
 
 void TfrmMain::LastRowChanged(const TOpLogRow& row) {

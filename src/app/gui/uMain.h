@@ -140,16 +140,22 @@ class TfrmMain : public QMainWindow, public IServiceView {
  protected:
   void closeEvent(QCloseEvent* event) override;  // FormCloseQuery, FormClose
   void showEvent(QShowEvent* event) override;    // FormShow
+  void changeEvent(QEvent* event) override;      // a restore from minimised shows the log again
 
  private:
   void BuildUi();
   void FormCreate();
   void ApplyMode();
   void ToggleVisible();
+  // The operation log is laid out and scrolled only while it can be seen; rows added
+  // meanwhile are scrolled to when the window shows again.
+  bool LogSeen() const;
+  void ScrollLogToNewest();
 
   IDbService& db_;
   std::unique_ptr<TService> service_;
   std::optional<bool> trayOverride_;
+  bool logScrollPending_ = false;
 };
 
 }  // namespace qv

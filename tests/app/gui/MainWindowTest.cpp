@@ -14,11 +14,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include <chrono>
@@ -531,6 +533,49 @@ TEST_F(MainWindow, OperationLogViewFollowsTheModel) {
   EXPECT_TRUE(OpLog().Rows().empty());
   frm->WriteLvLog(9, "x", "ignored", false);  // nothing to update
   EXPECT_EQ(frm->lvLog->topLevelItemCount(), 0);
+}
+
+// Rows that come while nobody can see the list leave it where it was; showing the window
+// again brings the newest row into view.
+TEST_F(MainWindow, OperationLogScrollsOnlyWhileSeen) {
+  struct Case {
+    const char* how;
+    std::function<void(TfrmMain&)> away, back;
+  };
+  const Case cases[] = {
+      {"in the tray", [](TfrmMain& f) { f.close(); }, [](TfrmMain& f) { f.mniShowClick(); }},
+      {"minimised", [](TfrmMain& f) { f.showMinimized(); }, [](TfrmMain& f) { f.showNormal(); }},
+  };
+  Make();
+  frm->SetTrayAvailable(true);
+  frm->resize(640, 480);
+  QScrollBar* bar = frm->lvLog->verticalScrollBar();
+  auto newestInView = [this] {
+    QTreeWidgetItem* last = frm->lvLog->topLevelItem(frm->lvLog->topLevelItemCount() - 1);
+    return last && frm->lvLog->viewport()->rect().contains(frm->lvLog->visualItemRect(last));
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    frm->showNormal();
+    OpLog().Clear();
+    for (int i = 1; i <= 40; ++i) frm->WriteLvLog(i, "t", "v", true);
+    QApplication::processEvents();
+    ASSERT_GT(bar->maximum(), 0) << "the rows must not all fit";
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(newestInView());
+
+    bar->setValue(0);
+    c.away(*frm);
+    ASSERT_FALSE(frm->isVisible() && !frm->isMinimized());
+    for (int i = 41; i <= 49; ++i) frm->WriteLvLog(i, "t", "v", true);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), 0) << "scrolled while nobody saw it";
+
+    c.back(*frm);
+    QApplication::processEvents();
+    EXPECT_EQ(frm->lvLog->topLevelItemCount(), 49);
+    EXPECT_TRUE(newestInView());
+  }
 }
 
 TEST_F(MainWindow, TerminalListLoadsAndPopupsCheck) {
