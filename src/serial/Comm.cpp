@@ -161,6 +161,7 @@ struct TComm::Session {
   std::mutex m;
   std::condition_variable cv;
   std::deque<std::vector<uint8_t>> queue;
+  bool inFlight = false;  // the write thread holds a request outside the queue
   bool stop = false;
   bool writeEnded = false;
 
@@ -296,11 +297,38 @@ bool TComm::WriteCommData(const void* pDataToWrite, std::size_t dwSizeofDataToWr
   if (dwSizeofDataToWrite == 0 || dwSizeofDataToWrite > kMaxRequest || pDataToWrite == nullptr) return false;
   Session* s = FSession.get();
   const auto* p = static_cast<const uint8_t*>(pDataToWrite);
+  std::size_t done = 0;
   {
     std::lock_guard<std::mutex> lk(s->m);
     if (s->writeEnded || s->stop) return false;
-    s->queue.emplace_back(p, p + dwSizeofDataToWrite);
-    FSendDataEmpty = false;
+    // With nothing queued and nothing being written the bytes go to the port from here:
+    // a frame then costs no wake-up of the write thread. What the port does not take at
+    // once (a full buffer, a flow-controlled line, an error) is the write thread's as before,
+    // and it reports a failure as before.
+    if (s->queue.empty() && !s->inFlight) {
+      while (done < dwSizeofDataToWrite) {
+        const ssize_t n = write(s->fd, p + done, dwSizeofDataToWrite - done);
+        if (n > 0) {
+          done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+          continue;
+        } else {
+          break;
+        }
+      }
+    }
+    if (done < dwSizeofDataToWrite) {
+      s->queue.emplace_back(p + done, p + dwSizeofDataToWrite);
+      FSendDataEmpty = false;
+    }
+  }
+  if (done == dwSizeofDataToWrite) {
+    // The request went out whole: the same notice the write thread gives for an emptied queue.
+    if (OnSendDataEmpty)
+      s->Post([](TComm* c) {
+        if (c->OnSendDataEmpty) c->OnSendDataEmpty(c);
+      });
+    return true;
   }
   s->cv.notify_one();
   return true;
@@ -621,9 +649,11 @@ void TComm::WriteLoop(Session* s) {
     }
     std::vector<uint8_t> req = std::move(s->queue.front());
     s->queue.pop_front();
+    s->inFlight = true;
     lk.unlock();
     WriteResult w = WriteAll(s->fd, s->stopFd, req);
     lk.lock();
+    s->inFlight = false;
     if (w == WriteResult::Failed) failed = true;
     if (w != WriteResult::Done) break;
     notice = true;

@@ -83,7 +83,8 @@ class TComm {
   int StartComm();
   // Stops both threads and closes the port; queued writes are dropped. Idempotent.
   void StopComm();
-  // Copies and queues; true means queued, not written.
+  // Writes what the port takes at once when nothing is queued, and queues the rest for the
+  // write thread; true means written or queued, not yet on the line.
   bool WriteCommData(const void* pDataToWrite, std::size_t dwSizeofDataToWrite);
   // Each character's low byte as its own write request; stops at the first refusal.
   bool SendData(const std::u16string& data);

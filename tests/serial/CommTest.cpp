@@ -309,6 +309,39 @@ TEST_F(CommTest, QueuedWritesArriveWholeAndInOrder) {
   ASSERT_TRUE(RunUntil([&] { return comm.SendDataEmpty(); }));
 }
 
+TEST_F(CommTest, WritesWhileTheLineDrainsStayInOrder) {
+  ASSERT_EQ(comm.StartComm(), 1);
+  // A large request fills the pty and the write thread waits with the rest of it; the far
+  // end reads in bites, so the port has room now and then while that rest is still held.
+  // The short requests written meanwhile must go out after it, never in between.
+  std::vector<std::vector<uint8_t>> parts;
+  for (unsigned round = 0; round < 20; ++round) {
+    parts.push_back(Pattern(30000, round));
+    for (unsigned i = 0; i < 10; ++i) parts.push_back(Pattern(16, round * 10 + i + 1));
+  }
+  std::vector<uint8_t> expected;
+  for (const auto& p : parts) expected.insert(expected.end(), p.begin(), p.end());
+  std::vector<uint8_t> got;
+  std::thread reader([&] {
+    std::vector<uint8_t> buf(4096);
+    while (got.size() < expected.size()) {
+      pollfd p{pty.master, POLLIN, 0};
+      if (poll(&p, 1, 30000) <= 0) break;
+      const ssize_t r = read(pty.master, buf.data(), buf.size());
+      if (r <= 0) break;
+      got.insert(got.end(), buf.begin(), buf.begin() + r);
+      std::this_thread::sleep_for(300us);
+    }
+  });
+  for (const auto& p : parts) {
+    ASSERT_TRUE(comm.WriteCommData(p.data(), p.size()));
+    std::this_thread::sleep_for(p.size() > 16 ? 1ms : 100us);
+  }
+  reader.join();
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected) << "bytes out of order";
+}
+
 TEST_F(CommTest, SendDataWritesTheLowByteOfEachCharacter) {
   ASSERT_EQ(comm.StartComm(), 1);
   EXPECT_TRUE(comm.SendData(std::u16string(u"A\u0142\u00ff")));  // 0x42 and 0xFF low bytes
