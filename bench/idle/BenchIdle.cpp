@@ -22,53 +22,16 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "ProcUsage.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using qv::test::ReadProcUsage;
 using qv::test::TChild;
-
-struct TSample {
-  Clock::time_point at;
-  double cpuTicks = 0;        // utime + stime, clock ticks
-  double runNs = 0;           // schedstat, all threads
-  long mainSwitches = 0;      // voluntary, main thread
-  long allSwitches = 0;       // voluntary, all threads
-};
-
-long VoluntarySwitches(const fs::path& status) {
-  std::ifstream f(status);
-  std::string line;
-  while (std::getline(f, line))
-    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atol(line.c_str() + 24);
-  return 0;
-}
-
-TSample Sample(pid_t pid) {
-  TSample s;
-  s.at = Clock::now();
-  const fs::path proc = "/proc/" + std::to_string(pid);
-  {
-    std::ifstream f(proc / "stat");
-    std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    // The fields after the command name in parentheses; utime and stime are fields 14 and 15.
-    std::istringstream rest(all.substr(all.rfind(')') + 2));
-    std::string field;
-    for (int i = 3; i <= 15 && rest >> field; ++i)
-      if (i >= 14) s.cpuTicks += std::atof(field.c_str());
-  }
-  s.mainSwitches = VoluntarySwitches(proc / "status");
-  std::error_code ec;
-  for (const auto& t : fs::directory_iterator(proc / "task", ec)) {
-    std::ifstream sched(t.path() / "schedstat");
-    double ns = 0;
-    if (sched >> ns) s.runNs += ns;
-    s.allSwitches += VoluntarySwitches(t.path() / "status");
-  }
-  return s;
-}
+using qv::test::TProcUsage;
 
 // One mode in a fresh program directory; false when it could not be measured.
 bool Measure(const std::string& quorvex, const std::string& conn, int mode, int seconds) {
@@ -94,9 +57,9 @@ bool Measure(const std::string& quorvex, const std::string& conn, int mode, int 
         std::fprintf(stderr, "bench_idle: the service did not start\n");
       } else {
         svc.Drain(2s);  // the database link and the first polls settle
-        const TSample a = Sample(svc.Pid());
+        const TProcUsage a = ReadProcUsage(svc.Pid());
         svc.Drain(std::chrono::seconds(seconds));
-        const TSample b = Sample(svc.Pid());
+        const TProcUsage b = ReadProcUsage(svc.Pid());
         const double wall = std::chrono::duration<double>(b.at - a.at).count();
         const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
         std::printf("%-12s %6.1f s  CPU %6.3f %% (utime+stime)  %6.3f %% (run time)  "

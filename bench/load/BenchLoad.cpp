@@ -26,13 +26,16 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "ProcUsage.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using qv::test::ReadProcUsage;
 using qv::test::TChild;
+using qv::test::TProcUsage;
 
 // Read exchanges only: a login and the bill of the table the demo data keeps open, so every
 // round asks the same of the database and nothing grows.
@@ -48,11 +51,8 @@ constexpr const char* kScript =
     "request RT-LOGIN cCorpCode=0001 cDevCode=PDA13 cUserCode=005 cUserPsw=789\n"
     "request RT-BILL cTableNo=A05 cOpCode=005\n";
 
-struct TSample {
-  Clock::time_point at;
-  double cpuTicks = 0;  // utime + stime, clock ticks
-  double runNs = 0;     // schedstat, all threads
-  long simDone = 0;     // requests the simulator logged as done
+struct TSample : TProcUsage {
+  long simDone = 0;  // requests the simulator logged as done
   long simFailed = 0;
 };
 
@@ -86,23 +86,7 @@ void CountSim(const std::string& logPath, long& done, long& failed) {
 
 TSample Sample(pid_t pid, const std::string& simLog) {
   TSample s;
-  s.at = Clock::now();
-  const fs::path proc = "/proc/" + std::to_string(pid);
-  {
-    std::ifstream f(proc / "stat");
-    std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    // The fields after the command name in parentheses; utime and stime are fields 14 and 15.
-    std::istringstream rest(all.substr(all.rfind(')') + 2));
-    std::string field;
-    for (int i = 3; i <= 15 && rest >> field; ++i)
-      if (i >= 14) s.cpuTicks += std::atof(field.c_str());
-  }
-  std::error_code ec;
-  for (const auto& t : fs::directory_iterator(proc / "task", ec)) {
-    std::ifstream sched(t.path() / "schedstat");
-    double ns = 0;
-    if (sched >> ns) s.runNs += ns;
-  }
+  static_cast<TProcUsage&>(s) = ReadProcUsage(pid);
   CountSim(simLog, s.simDone, s.simFailed);
   return s;
 }
@@ -112,7 +96,7 @@ TSample Sample(pid_t pid, const std::string& simLog) {
 std::optional<double> Measure(const std::string& quorvex, const std::string& conn, bool commLog,
                               int seconds) {
   char tmpl[] = "/tmp/qv-load.XXXXXX";
-  if (!mkdtemp(tmpl)) return false;
+  if (!mkdtemp(tmpl)) return std::nullopt;
   const std::string home = tmpl;
   std::ofstream(home + "/sim.txt") << kScript;
   const std::string simLog = home + "/sim.log";
