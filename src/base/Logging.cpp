@@ -46,14 +46,25 @@ int OpenLog(const std::string& path, int flags) {
 // Appends one line (UTF-8 text, written as GBK with CR LF) to path. With a limit, a file
 // whose length divided by 128 is at least limit is emptied first (any limit of 0 or less
 // therefore keeps only the newest line).
+// A log line as the files hold it: GBK, ending in CR LF.
+std::string FileLine(std::string_view text) {
+  std::string line = Utf8ToGbk(text);
+  line += "\r\n";
+  return line;
+}
+
+// The size rule: a file whose length divided by 128 is at least limit is emptied first.
+bool OverLimit(const struct stat& st, long long limit) {
+  return static_cast<long long>(st.st_size) / 128 >= limit;
+}
+
 void AppendLine(const std::string& path, std::string_view text, std::optional<long long> limit) {
   int flags = O_WRONLY | O_CREAT | O_APPEND;
   if (limit) {
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && static_cast<long long>(st.st_size) / 128 >= *limit) flags |= O_TRUNC;
+    if (stat(path.c_str(), &st) == 0 && OverLimit(st, *limit)) flags |= O_TRUNC;
   }
-  std::string line = Utf8ToGbk(text);
-  line += "\r\n";
+  const std::string line = FileLine(text);
   const int fd = OpenLog(path, flags);
   if (fd < 0) return;
   WriteAllFd(fd, line);
@@ -76,11 +87,19 @@ void PadTo(std::string& piece, int width) {
 
 }  // namespace
 
+namespace {
+
+int MillisOf(std::chrono::system_clock::time_point t) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  return static_cast<int>(ms < 0 ? ms + 1000 : ms);
+}
+
+}  // namespace
+
 std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
   std::tm tm = LocalTime(t);
   char buf[48];
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
-  if (ms < 0) ms += 1000;
+  const int ms = MillisOf(t);
   if (tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0 && ms == 0) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
   } else {
@@ -92,21 +111,25 @@ std::string FormatLogDateTime(std::chrono::system_clock::time_point t) {
 
 std::string FormatTraceTime(std::chrono::system_clock::time_point t) {
   const std::tm tm = LocalTime(t);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
-  if (ms < 0) ms += 1000;
   char buf[48];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, MillisOf(t));
   return buf;
 }
 
 int TOpenLog::Open(const std::string& path) {
   Close();
-  // Not blocking: a pipe without a reader fails at once instead of holding the program, and
-  // a full one loses the line instead of stopping the exchange.
   const int fd = OpenLog(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
   if (fd < 0) return errno ? errno : EIO;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int err = errno ? errno : EIO;
+    close(fd);
+    return err;
+  }
   fd_ = fd;
+  dev_ = st.st_dev;
+  ino_ = st.st_ino;
   return 0;
 }
 
@@ -115,15 +138,20 @@ void TOpenLog::Close() {
   fd_ = -1;
 }
 
-bool TOpenLog::WriteLine(std::string_view text, long long limit) {
+bool TOpenLog::IsAt(const std::string& path) const {
+  struct stat st {};
+  if (fd_ < 0 || stat(path.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_) return false;
+  if (S_ISREG(st.st_mode) && (st.st_mode & 07777 & ~kLogMode) != 0) (void)fchmod(fd_, st.st_mode & kLogMode);
+  return true;
+}
+
+bool TOpenLog::WriteLine(std::string_view text, std::optional<long long> limit) {
   try {
     if (fd_ < 0) return false;
     struct stat st {};
-    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<long long>(st.st_size) / 128 >= limit)
+    if (limit && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && OverLimit(st, *limit))
       (void)ftruncate(fd_, 0);
-    std::string line = Utf8ToGbk(text);
-    line += "\r\n";
-    return WriteAllFd(fd_, line);
+    return WriteAllFd(fd_, FileLine(text));
   } catch (...) {
     return false;
   }
@@ -154,25 +182,13 @@ namespace {
 // write and after the log was switched off.
 struct TDayLog {
   std::mutex m;
-  int fd = -1;
+  TOpenLog file;
   std::string key;   // program directory + file name, as asked
   std::string path;  // the file found for key
-  dev_t dev = 0;
-  ino_t ino = 0;
 
   void Close() {
-    if (fd >= 0) close(fd);
-    fd = -1;
+    file.Close();
     key.clear();
-  }
-
-  // True when the open file is still the one its path names; an outside chmod that let
-  // others read it is taken back here as a fresh open would.
-  bool StillThere() const {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || st.st_dev != dev || st.st_ino != ino) return false;
-    if ((st.st_mode & 07777 & ~kLogMode) != 0) (void)fchmod(fd, st.st_mode & kLogMode);
-    return true;
   }
 
   bool Open(const std::string& appPath, const std::string& name) {
@@ -181,14 +197,7 @@ struct TDayLog {
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0 && mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return false;
     path = FindNoCase(dir + "/", name);
-    fd = OpenLog(path, O_WRONLY | O_CREAT | O_APPEND);
-    if (fd < 0) return false;
-    if (fstat(fd, &st) != 0) {
-      Close();
-      return false;
-    }
-    dev = st.st_dev;
-    ino = st.st_ino;
+    if (file.Open(path) != 0) return false;
     key = appPath + name;
     return true;
   }
@@ -214,12 +223,10 @@ void WriteCommDayLog(std::string_view text) {
     char name[32];
     std::snprintf(name, sizeof name, "%04d%02d%02d.txt", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     const std::string appPath = GetAppPath();
-    const bool same = log.fd >= 0 && log.key == appPath + name;
-    if (!(same && log.StillThere()) && !log.Open(appPath, name)) return;
-    std::string line = Utf8ToGbk(Stamped(now, text));
-    line += "\r\n";
+    const bool same = log.file.IsOpen() && log.key == appPath + name;
+    if (!(same && log.file.IsAt(log.path)) && !log.Open(appPath, name)) return;
     // A line that cannot be written is lost; the next one opens the file again.
-    if (!WriteAllFd(log.fd, line)) log.Close();
+    if (!log.file.WriteLine(Stamped(now, text), std::nullopt)) log.Close();
   } catch (...) {
   }
 }

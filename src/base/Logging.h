@@ -1,8 +1,11 @@
 #pragma once
 // The four log files beside the executable, stamped by the program's clock (base/Clock.h).
 // None of these ever throws.
+#include <sys/types.h>
+
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,9 +16,10 @@ void WriteErrLog(std::string_view text);               // ResultErr.txt, always
 void WriteCommDayLog(std::string_view text);           // Log/YYYYMMDD.txt while WriteCommLog
 void WriteEPosLog(std::string_view text, bool clear);  // ePOS.txt
 
-// A log kept open from line to line, for a trace written at every frame: each line costs
-// one write, after the size rule of Result.txt (a file whose length / 128 is at least the
-// limit is emptied first). Lines are UTF-8 text, written as GBK with CR LF. Never throws.
+// A log kept open from line to line (the frame trace, the day's communication log): each
+// line costs one write, after the size rule of Result.txt when a limit is given (a file whose
+// length / 128 is at least the limit is emptied first). Lines are UTF-8 text, written as GBK
+// with CR LF. Never throws.
 class TOpenLog {
  public:
   TOpenLog() = default;
@@ -24,15 +28,21 @@ class TOpenLog {
   TOpenLog& operator=(const TOpenLog&) = delete;
 
   // Opens path for appending, creating it (0640) when missing; 0, or the errno of the
-  // failure. Whatever was open before is closed.
+  // failure. Whatever was open before is closed. Not blocking: a pipe without a reader fails
+  // at once, a full one loses the line instead of holding the caller.
   int Open(const std::string& path);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // Whether path still names the open file (not moved away, deleted or replaced); an
+  // outside chmod that let others read it is taken back, as a fresh open would.
+  bool IsAt(const std::string& path) const;
   // Appends one line; false when it could not be written whole (or nothing is open).
-  bool WriteLine(std::string_view text, long long limit);
+  bool WriteLine(std::string_view text, std::optional<long long> limit);
 
  private:
   int fd_ = -1;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
 };
 
 // "yyyy-MM-dd HH:mm:ss.zzz" of t in local time, the milliseconds always shown.

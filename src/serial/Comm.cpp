@@ -292,6 +292,28 @@ void TComm::CloseAll() {
   FSendDataEmpty = true;
 }
 
+namespace {
+
+// Writes what the non-blocking port takes now and returns how much that was; when it is
+// short, errno says why (EAGAIN: the port is full; 0 when write returned 0).
+std::size_t WriteNow(int fd, const uint8_t* p, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = write(fd, p + done, n - done);
+    if (w > 0) {
+      done += static_cast<std::size_t>(w);
+    } else if (w < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (w == 0) errno = 0;
+      break;
+    }
+  }
+  return done;
+}
+
+}  // namespace
+
 bool TComm::WriteCommData(const void* pDataToWrite, std::size_t dwSizeofDataToWrite) {
   if (hCommFile < 0 || !FSession) return false;
   if (dwSizeofDataToWrite == 0 || dwSizeofDataToWrite > kMaxRequest || pDataToWrite == nullptr) return false;
@@ -305,18 +327,7 @@ bool TComm::WriteCommData(const void* pDataToWrite, std::size_t dwSizeofDataToWr
     // a frame then costs no wake-up of the write thread. What the port does not take at
     // once (a full buffer, a flow-controlled line, an error) is the write thread's as before,
     // and it reports a failure as before.
-    if (s->queue.empty() && !s->inFlight) {
-      while (done < dwSizeofDataToWrite) {
-        const ssize_t n = write(s->fd, p + done, dwSizeofDataToWrite - done);
-        if (n > 0) {
-          done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-          continue;
-        } else {
-          break;
-        }
-      }
-    }
+    if (s->queue.empty() && !s->inFlight) done = WriteNow(s->fd, p, dwSizeofDataToWrite);
     if (done < dwSizeofDataToWrite) {
       s->queue.emplace_back(p + done, p + dwSizeofDataToWrite);
       FSendDataEmpty = false;
@@ -600,29 +611,22 @@ namespace {
 enum class WriteResult { Done, Stopped, Failed };
 
 WriteResult WriteAll(int fd, int stopFd, const std::vector<uint8_t>& req) {
-  const uint8_t* p = req.data();
-  std::size_t left = req.size();
-  while (left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n > 0) {
-      p += n;
-      left -= static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+  std::size_t done = 0;
+  for (;;) {
+    done += WriteNow(fd, req.data() + done, req.size() - done);
+    if (done == req.size()) return WriteResult::Done;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return WriteResult::Failed;
+    for (;;) {
       pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
-      int r = poll(fds, 2, -1);
+      const int r = poll(fds, 2, -1);
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) return WriteResult::Failed;
       if (fds[1].revents) return WriteResult::Stopped;
       if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT))
         return WriteResult::Failed;
-      continue;
+      break;
     }
-    return WriteResult::Failed;
   }
-  return WriteResult::Done;
 }
 
 }  // namespace

@@ -162,11 +162,12 @@ TfrmCommSet::~TfrmCommSet() {
   ClosePort();
 }
 
+namespace {
+constexpr std::string_view kDialog = " (base-station dialog)";
+}  // namespace
+
 void TfrmCommSet::ClosePort() {
-  const bool open = cmSet.Handle() >= 0;
-  cmSet.StopComm();
-  if (ILinkTrace* trace = link_.Trace(); trace && open)
-    trace->TracePortEvent(cmSet.CommName() + " closed (base-station dialog)");
+  StopCommTraced(cmSet, link_.Trace(), kDialog);
 }
 
 void TfrmCommSet::done(int r) {
@@ -194,11 +195,7 @@ void TfrmCommSet::btnOpenClick() {
   cmSet.SetCommName(name);
   cmSet.SetBaudRate(static_cast<uint32_t>(speed));
   const int r = cmSet.StartComm();
-  if (ILinkTrace* trace = link_.Trace(); trace && r != 0)
-    trace->TracePortEvent(PortTraceName(name) + " " +
-                          (r == 1 ? "opened at " + std::to_string(speed) + " baud"
-                                  : "could not be opened (" + std::to_string(r) + ")") +
-                          " (base-station dialog)");
+  TracePortStart(link_.Trace(), cmSet, r, kDialog);
   cmSet.SetDtrControl(TDtrControl::DtrEnable);
   SetContrlEnabled(r == 1);
   showTiptime(Q(GetStartCommMsg(r)));

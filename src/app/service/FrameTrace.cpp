@@ -78,6 +78,27 @@ std::string PortTraceName(const std::string& name) {
   return device == name ? name : name + " (" + (device.empty() ? "no such device" : device) + ")";
 }
 
+void TracePortStart(ILinkTrace* trace, const TComm& comm, int r, std::string_view where) {
+  try {
+    if (trace == nullptr || r == 0) return;
+    trace->TracePortEvent(PortTraceName(comm.CommName()) + " " +
+                          (r == 1 ? "opened at " + std::to_string(comm.BaudRate()) + " baud"
+                                  : "could not be opened (" + std::to_string(r) + ")") +
+                          std::string(where));
+  } catch (...) {
+  }
+}
+
+void StopCommTraced(TComm& comm, ILinkTrace* trace, std::string_view where) {
+  const bool open = comm.Handle() >= 0;
+  comm.StopComm();
+  try {
+    if (trace && open) trace->TracePortEvent(comm.CommName() + " closed" + std::string(where));
+  } catch (...) {
+    // Also called from destructors: the trace line is not worth an exception.
+  }
+}
+
 std::string TracePath() {
   try {
     if (!SysSet().TraceFile.empty()) return SysSet().TraceFile;

@@ -11,6 +11,8 @@
 
 namespace qv {
 
+class TComm;
+
 class TFrameTrace : public ILinkTrace {
  public:
   // Opens (creates) path. A file that cannot be opened gives no trace, one line in the error
@@ -35,6 +37,13 @@ class TFrameTrace : public ILinkTrace {
 
 // A port's name for the trace: "COM1 (/dev/ttyS0)", a device path as it stands.
 std::string PortTraceName(const std::string& name);
+
+// The port events of the service's and the base-station dialog's port: StartComm's result r
+// on comm (1 opened at its baud rate, below 0 could not be opened, 0 says nothing), and a
+// close that is traced when the port was open. where names an opener other than the
+// service, e.g. " (base-station dialog)"; trace nullptr: no line. Neither throws.
+void TracePortStart(ILinkTrace* trace, const TComm& comm, int r, std::string_view where = {});
+void StopCommTraced(TComm& comm, ILinkTrace* trace, std::string_view where = {});
 
 // The trace file asked for: SysSet().TraceFile (the command line's --trace) when set, else
 // Trace.txt in the program directory while [SysSet] writeTrace is on, else none ("").

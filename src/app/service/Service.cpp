@@ -68,13 +68,7 @@ void TService::TracePort(const std::string& text) {
 }
 
 void TService::ClosePort() {
-  const bool open = cmPDA.Handle() >= 0;
-  cmPDA.StopComm();
-  try {
-    if (open) TracePort(cmPDA.CommName() + " closed");
-  } catch (...) {
-    // Also called from the destructor: the trace line is not worth an exception.
-  }
+  StopCommTraced(cmPDA, link_.Trace());
 }
 
 void TService::FormCreate() {
@@ -109,10 +103,7 @@ void TService::mniStartClick() {
     cmPDA.SetCommName(name);
     cmPDA.SetBaudRate(115200);
     const int r = cmPDA.StartComm();
-    if (r == 1)
-      TracePort(PortTraceName(name) + " opened at " + std::to_string(cmPDA.BaudRate()) + " baud");
-    else if (r != 0)
-      TracePort(PortTraceName(name) + " could not be opened (" + std::to_string(r) + ")");
+    TracePortStart(link_.Trace(), cmPDA, r);
     if (r == 1) {
       view_.ShowBaseChannel(0);
       if (channel != 0) SetBaseChannel(static_cast<uint8_t>(channel));
